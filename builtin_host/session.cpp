@@ -1,0 +1,149 @@
+// The call boundary and the host services that live for one call: the
+// allocator, the console, warnings, errors and the operation counter.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "session.h"
+
+namespace builtin_host {
+
+session current;
+
+namespace {
+
+// Thrown by mexErrMsgTxt and caught at the call boundary: the host's way of
+// ending a call.
+struct raised_error {};
+
+call_outcome idle_outcome;  // absorbs operations made outside a call
+
+call_outcome &outcome() { return current.outcome != nullptr ? *current.outcome : idle_outcome; }
+
+void *allocate(size_t bytes) {
+    if (bytes == 0 && current.options.null_for_zero_bytes) return nullptr;
+    void *block = std::calloc(bytes > 0 ? bytes : 1, 1);
+    if (block != nullptr) current.blocks[block] = bytes;
+    return block;
+}
+
+}  // namespace
+
+void enter_operation() {
+    if (std::this_thread::get_id() != current.host_thread) ++outcome().off_thread_operations;
+    if (outcome().raise_count > 0) ++outcome().operations_after_raise;
+}
+
+void note_misuse() { ++outcome().misuses; }
+
+bool refuse_next_allocation() {
+    const uint64_t index = ++outcome().allocations;
+    return index == current.options.fail_allocation;
+}
+
+call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options) {
+    call_outcome result;
+    current = session{};
+    current.options = options;
+    current.outcome = &result;
+    current.host_thread = std::this_thread::get_id();
+
+    std::vector<mxArray *> plhs(nlhs > 0 ? static_cast<size_t>(nlhs) : 1, nullptr);
+    try {
+        mexFunction(nlhs, plhs.data(), static_cast<int>(args.size()),
+                    const_cast<const mxArray **>(args.data()));
+    } catch (const raised_error &) {
+        // The call ends here; its results are dropped below.
+    }
+
+    result.blocks_left = current.blocks.size();
+    for (auto &block : current.blocks) std::free(block.first);
+    if (!result.raised)
+        for (int i = 0; i < nlhs; ++i)
+            if (plhs[i] != nullptr && current.created_arrays.erase(plhs[i]) == 1)
+                result.results.emplace_back(plhs[i]);
+    for (mxArray *array : current.created_arrays) delete array;
+    current = session{};
+    return result;
+}
+
+}  // namespace builtin_host
+
+using builtin_host::current;
+using builtin_host::enter_operation;
+
+extern "C" {
+
+void *mxCalloc(size_t count, size_t size) {
+    enter_operation();
+    if (builtin_host::refuse_next_allocation()) return nullptr;
+    if (size != 0 && count > std::numeric_limits<size_t>::max() / size) return nullptr;
+    return builtin_host::allocate(count * size);
+}
+
+void *mxRealloc(void *block, size_t bytes) {
+    enter_operation();
+    if (builtin_host::refuse_next_allocation()) return nullptr;
+    if (block == nullptr) return builtin_host::allocate(bytes);
+    auto known = current.blocks.find(block);
+    if (known == current.blocks.end()) {
+        builtin_host::note_misuse();
+        return nullptr;
+    }
+    void *moved = std::realloc(block, bytes > 0 ? bytes : 1);
+    if (moved == nullptr) return nullptr;
+    current.blocks.erase(known);
+    current.blocks[moved] = bytes;
+    return moved;
+}
+
+void mxFree(void *block) {
+    enter_operation();
+    if (block == nullptr) return;
+    if (current.blocks.erase(block) == 0) {
+        builtin_host::note_misuse();
+        return;
+    }
+    std::free(block);
+}
+
+int mexPrintf(const char *format, ...) {
+    enter_operation();
+    va_list values;
+    va_start(values, format);
+    va_list measure;
+    va_copy(measure, values);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length > 0) {
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        std::vsnprintf(&text[0], text.size(), format, values);
+        text.pop_back();
+        builtin_host::outcome().console += text;
+    }
+    va_end(values);
+    return length;
+}
+
+void mexWarnMsgTxt(const char *message) {
+    enter_operation();
+    builtin_host::outcome().warnings.emplace_back(message);
+}
+
+void mexErrMsgTxt(const char *message) {
+    enter_operation();
+    builtin_host::call_outcome &outcome = builtin_host::outcome();
+    if (outcome.raise_count++ == 0) outcome.error = message;
+    outcome.raised = true;
+    if (!current.options.raise_returns) throw builtin_host::raised_error{};
+}
+
+void mexAddFlops(int count) {
+    enter_operation();
+    if (count < 0) builtin_host::note_misuse();
+    builtin_host::outcome().flops_added += static_cast<uint64_t>(count);
+    ++builtin_host::outcome().flop_calls;
+}
+
+}  // extern "C"

@@ -1,0 +1,106 @@
+#include "class_table.h"
+
+#include "host_services.h"
+
+namespace vendral {
+
+namespace {
+
+// Open-addressed map from a truncated label to the first entry carrying it;
+// it grows with the number of classes, not of templates.
+struct first_entry_map {
+    int64_t *slots = nullptr;  // label in the high half, entry index + 1 in the low
+    uint32_t capacity = 0;     // a power of two, or 0
+    int32_t used = 0;
+
+    static uint32_t hash(int32_t label) {
+        return static_cast<uint32_t>(label) * 2654435761u;
+    }
+
+    // Index of label's first entry, or -1.
+    int32_t find(int32_t label) const {
+        if (capacity == 0) return -1;
+        for (uint32_t slot = hash(label) & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
+            const int64_t content = slots[slot];
+            if (content == 0) return -1;
+            if (static_cast<int32_t>(content >> 32) == label)
+                return static_cast<int32_t>(content & 0xffffffff) - 1;
+        }
+    }
+
+    void place(int32_t label, int32_t entry) {
+        uint32_t slot = hash(label) & (capacity - 1);
+        while (slots[slot] != 0) slot = (slot + 1) & (capacity - 1);
+        slots[slot] = static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(label)) << 32 |
+                                           static_cast<uint32_t>(entry + 1));
+    }
+
+    // Keeps the load at most one half, so probes stay short and always end.
+    bool insert(int32_t label, int32_t entry) {
+        if (2 * (static_cast<uint64_t>(used) + 1) > capacity) {
+            const uint32_t grown = capacity == 0 ? 16 : capacity * 2;
+            auto *fresh = static_cast<int64_t *>(host_calloc(grown, sizeof(int64_t)));
+            if (fresh == nullptr) return false;
+            int64_t *old = slots;
+            const uint32_t old_capacity = capacity;
+            slots = fresh;
+            capacity = grown;
+            for (uint32_t i = 0; i < old_capacity; ++i)
+                if (old[i] != 0)
+                    place(static_cast<int32_t>(old[i] >> 32),
+                          static_cast<int32_t>(old[i] & 0xffffffff) - 1);
+            host_free(old);
+        }
+        place(label, entry);
+        ++used;
+        return true;
+    }
+};
+
+// Appends one entry, growing the block geometrically.
+bool append_label(class_table *table, int32_t *reserved, int32_t label) {
+    if (table->count == *reserved) {
+        const int32_t grown = *reserved < 8 ? 8 : (*reserved > INT32_MAX / 2 ? INT32_MAX : *reserved * 2);
+        void *block = host_realloc(table->labels, static_cast<size_t>(grown) * sizeof(int32_t));
+        if (block == nullptr) return false;
+        table->labels = static_cast<int32_t *>(block);
+        *reserved = grown;
+    }
+    table->labels[table->count++] = label;
+    return true;
+}
+
+}  // namespace
+
+bool build_class_table(int32_t N, const double *labels, class_table *table) {
+    *table = class_table{};
+    table->class_of_template =
+        static_cast<int32_t *>(host_calloc(N > 0 ? static_cast<size_t>(N) : 1, sizeof(int32_t)));
+    first_entry_map first_entry;
+    int32_t reserved = 0;
+    bool ok = table->class_of_template != nullptr;
+    for (int32_t j = 0; ok && j < N; ++j) {
+        const int32_t label = static_cast<int32_t>(labels[j]);
+        int32_t entry = first_entry.find(label);
+        // Only an exactly equal label joins an existing entry.
+        if (entry < 0 || labels[j] != static_cast<double>(label)) {
+            ok = append_label(table, &reserved, label);
+            if (ok && entry < 0) {
+                entry = table->count - 1;
+                ok = first_entry.insert(label, entry);
+            }
+        }
+        if (ok) table->class_of_template[j] = entry;
+    }
+    host_free(first_entry.slots);
+    if (!ok) free_class_table(table);
+    return ok;
+}
+
+void free_class_table(class_table *table) {
+    host_free(table->labels);
+    host_free(table->class_of_template);
+    *table = class_table{};
+}
+
+}  // namespace vendral

@@ -1,0 +1,57 @@
+// The Parzen-window classification engine: distances, window kernels, the
+// classification run and its performance summary. Plain functions over plain
+// arrays; host services arrive through host_services.h only.
+#ifndef VENDRAL_CLASSIFIER_H
+#define VENDRAL_CLASSIFIER_H
+
+#include <cstdint>
+
+namespace vendral {
+
+// Operation counters of the current run. The kernels add to flop_count, the
+// decision to comparison_count; classify_patterns zeroes both when it starts.
+extern uint64_t flop_count;
+extern uint64_t comparison_count;
+
+// Minkowski distance between template row a and pattern row b over d columns:
+// p == 1 sums absolute differences, p == +inf takes their maximum, any other p
+// goes through pow() for every term and for the root, in index order.
+double pattern_distance(const double *a, const double *b, int32_t d, double p);
+
+double kernel_gaussian(double x, double h);
+double kernel_squared_sinc(double x, double h);
+double kernel_laplacian(double x, double h);
+double kernel_cauchy(double x, double h);
+
+using kernel_function = double (*)(double x, double h);
+
+struct kernel_row {
+    const char *display_name;
+    kernel_function function;
+    uint32_t flops_per_call;  // added to flop_count by every call of function
+};
+
+constexpr int kernel_count = 4;
+extern const kernel_row kernel_table[kernel_count];
+
+// Classifies the P rows of patterns against the N labelled rows of templates.
+// Returns P result labels in a block from host_calloc that the caller frees,
+// or null when the run could not get its memory. Prints progress by oflag,
+// advances the host counter and, at oflag >= 1, prints the summary.
+double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
+                          const double *labels, int kernel_type, double p,
+                          double h, int32_t P, const double *const *patterns,
+                          int32_t unknown_label, int oflag);
+
+void print_summary(int kernel_type, double p, int32_t P, int32_t M,
+                   int32_t unclassified, uint64_t flops, uint64_t comparisons,
+                   int seconds);
+
+// Milliseconds since the module was loaded.
+int64_t milliseconds_since_load();
+// Whole seconds between two clock readings, each truncated to seconds first.
+int elapsed_whole_seconds(int64_t start_ms, int64_t end_ms);
+
+}  // namespace vendral
+
+#endif  // VENDRAL_CLASSIFIER_H

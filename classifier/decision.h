@@ -1,0 +1,39 @@
+// The decision rule over one pattern's class scores.
+#ifndef VENDRAL_CLASSIFIER_DECISION_H
+#define VENDRAL_CLASSIFIER_DECISION_H
+
+#include <cstdint>
+
+namespace vendral {
+
+struct decision {
+    int32_t winner;        // class index, or -1 when there is none
+    bool tie;              // the best score is shared: unclassifiable
+    uint32_t comparisons;  // one per class, one more per equality found
+};
+
+// best starts at -1.0, below any kernel sum, so the first class always takes
+// over first. A class takes over whenever best >= score is false, which
+// includes a NaN on either side; a later strictly higher score clears a tie.
+inline decision decide(const double *scores, int32_t M) {
+    decision outcome{-1, false, 0};
+    double best = -1.0;
+    for (int32_t i = 0; i < M; ++i) {
+        ++outcome.comparisons;
+        if (best >= scores[i]) {
+            if (best == scores[i]) {
+                outcome.tie = true;
+                ++outcome.comparisons;
+            }
+        } else {
+            best = scores[i];
+            outcome.winner = i;
+            outcome.tie = false;
+        }
+    }
+    return outcome;
+}
+
+}  // namespace vendral
+
+#endif  // VENDRAL_CLASSIFIER_DECISION_H

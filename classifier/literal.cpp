@@ -1,0 +1,18 @@
+#include "literal.h"
+
+#include "classifier.h"
+
+namespace vendral {
+
+void score_pattern_literal(int32_t N, int32_t d, const double *const *templates,
+                           const int32_t *class_of_template, int kernel_type, double p,
+                           double h, const double *pattern, int32_t M, double *scores) {
+    const kernel_function kernel = kernel_table[kernel_type].function;
+    for (int32_t i = 0; i < M; ++i) scores[i] = 0.0;
+    for (int32_t j = 0; j < N; ++j) {
+        const double x = pattern_distance(templates[j], pattern, d, p);
+        scores[class_of_template[j]] += kernel(x, h);
+    }
+}
+
+}  // namespace vendral

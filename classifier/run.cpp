@@ -1,0 +1,73 @@
+#include "class_table.h"
+#include "classifier.h"
+#include "decision.h"
+#include "host_services.h"
+#include "literal.h"
+
+namespace vendral {
+
+uint64_t comparison_count = 0;
+
+namespace {
+
+size_t at_least_one(int32_t count) { return count > 0 ? static_cast<size_t>(count) : 1; }
+
+}  // namespace
+
+double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
+                          const double *labels, int kernel_type, double p, double h, int32_t P,
+                          const double *const *patterns, int32_t unknown_label, int oflag) {
+    flop_count = 0;
+    comparison_count = 0;
+    // Empty blocks are asked for as one element, so that null always means
+    // the host is out of memory.
+    auto *result = static_cast<double *>(host_calloc(at_least_one(P), sizeof(double)));
+    if (result == nullptr) return nullptr;
+    const int64_t start_ms = milliseconds_since_load();
+
+    class_table classes;
+    if (!build_class_table(N, labels, &classes)) {
+        host_free(result);
+        return nullptr;
+    }
+    const int32_t M = classes.count;
+    auto *scores = static_cast<double *>(host_calloc(at_least_one(M), sizeof(double)));
+    if (scores == nullptr) {
+        free_class_table(&classes);
+        host_free(result);
+        return nullptr;
+    }
+
+    if (oflag >= 2) {
+        host_printf("\nReference pattern set consists of %d classes.\n\n", M);
+        host_printf("\nList presentation of %d patterns:\n", P);
+    }
+    int32_t unclassified = 0;
+    for (int32_t n = 1; n <= P; ++n) {
+        if (oflag >= 3) host_printf("   Pattern #%d is being presented\n", n);
+        score_pattern_literal(N, d, templates, classes.class_of_template, kernel_type, p, h,
+                              patterns[n - 1], M, scores);
+        const decision outcome = decide(scores, M);
+        comparison_count += outcome.comparisons;
+        // With no classes at all there is no winner either: unclassifiable.
+        if (outcome.tie || outcome.winner < 0) {
+            result[n - 1] = static_cast<double>(unknown_label);
+            ++unclassified;
+            if (oflag >= 2) host_printf("   Pattern #%d could not be classified\n", n);
+        } else {
+            const int32_t label = classes.labels[outcome.winner];
+            result[n - 1] = static_cast<double>(label);
+            if (oflag >= 2) host_printf("   Pattern #%d classified as '%d'\n", n, label);
+        }
+    }
+
+    host_add_flops(flop_count + comparison_count);
+    const int seconds = elapsed_whole_seconds(start_ms, milliseconds_since_load());
+    if (oflag >= 1)
+        print_summary(kernel_type, p, P, M, unclassified, flop_count, comparison_count, seconds);
+    host_free(scores);
+    free_class_table(&classes);
+    return result;
+}
+
+}  // namespace vendral

@@ -1,0 +1,83 @@
+#include "arrays.h"
+
+#include <cstddef>
+
+namespace vendral {
+
+namespace {
+
+// Zero-sized blocks are asked for as one element: a host may answer a
+// zero-byte request with null, which would read as out of memory.
+void *allocate(int64_t count, size_t size) {
+    return mxCalloc(count > 0 ? static_cast<size_t>(count) : 1, size);
+}
+
+bool fits_int32(int64_t value) { return value >= 0 && value <= INT32_MAX; }
+
+}  // namespace
+
+int64_t host_dimension(const mxArray *array, int which) {
+    return static_cast<int64_t>(mxGetDimensions(array)[which]);
+}
+
+double **mxArray2D_to_cArray2D(int32_t *rows_out, int32_t *cols_out, const mxArray *array) {
+    const bool two_dimensional = mxGetNumberOfDimensions(array) == 2;
+    if (!two_dimensional || !fits_int32(host_dimension(array, 0)) ||
+        !fits_int32(host_dimension(array, 1))) {
+        *rows_out = 0;
+        *cols_out = 0;
+        mexWarnMsgTxt("mxArray2D_to_cArray2D: mxArray argument passed was not appropriate!");
+        return nullptr;
+    }
+    const auto rows = static_cast<int32_t>(host_dimension(array, 0));
+    const auto cols = static_cast<int32_t>(host_dimension(array, 1));
+    *rows_out = rows;
+    *cols_out = cols;
+
+    auto **table = static_cast<double **>(allocate(rows, sizeof(double *)));
+    if (table == nullptr) return nullptr;
+    for (int32_t r = 0; r < rows; ++r) {
+        table[r] = static_cast<double *>(allocate(cols, sizeof(double)));
+        if (table[r] == nullptr) return nullptr;  // the host reclaims the rows so far
+    }
+    const double *data = mxGetPr(array);
+    for (int32_t c = 0; c < cols; ++c)
+        for (int32_t r = 0; r < rows; ++r)
+            table[r][c] = data[r + static_cast<size_t>(c) * static_cast<size_t>(rows)];
+    return table;
+}
+
+double *mxArray1D_to_cArray1D(int32_t *length_out, const mxArray *array) {
+    if (mxGetNumberOfDimensions(array) != 2) {
+        *length_out = 0;
+        mexWarnMsgTxt("mxArray1D_to_cArray1D: Argument passed was not appropriate!");
+        return nullptr;
+    }
+    const int64_t rows = host_dimension(array, 0);
+    const int64_t cols = host_dimension(array, 1);
+    const int64_t length = rows == 1 ? cols : (cols == 1 ? rows : -1);
+    if (!fits_int32(length)) {
+        *length_out = 0;
+        mexWarnMsgTxt("mxArray1D_to_cArray1D: mxArray argument passed was not appropriate!");
+        return nullptr;
+    }
+    *length_out = static_cast<int32_t>(length);
+
+    auto *vector = static_cast<double *>(allocate(length, sizeof(double)));
+    if (vector == nullptr) return nullptr;
+    const double *data = mxGetPr(array);
+    for (int64_t i = 0; i < length; ++i) vector[i] = data[i];
+    return vector;
+}
+
+mxArray *cArray1D_to_mxArray(int32_t length, double *buffer) {
+    const host_size dims[2] = {static_cast<host_size>(length), 1};
+    mxArray *array = mxCreateNumericArray(2, dims, mxDOUBLE_CLASS, mxREAL);
+    if (array == nullptr) return nullptr;
+    double *data = mxGetPr(array);
+    for (int32_t i = 0; i < length; ++i) data[i] = buffer[i];
+    mxFree(buffer);
+    return array;
+}
+
+}  // namespace vendral

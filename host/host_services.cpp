@@ -1,0 +1,37 @@
+// The engine's host seam, implemented over the MEX API.
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+
+#include "classifier/host_services.h"
+#include "host_api.h"
+
+namespace vendral {
+
+void *host_calloc(size_t count, size_t size) { return mxCalloc(count, size); }
+
+void *host_realloc(void *block, size_t bytes) { return mxRealloc(block, bytes); }
+
+void host_free(void *block) { mxFree(block); }
+
+void host_printf(const char *format, ...) {
+    // Every line the engine prints is short; mexPrintf has no va_list form.
+    char line[1024];
+    va_list values;
+    va_start(values, format);
+    std::vsnprintf(line, sizeof line, format, values);
+    va_end(values);
+    mexPrintf("%s", line);
+}
+
+// The host counter takes an int per call: the count goes over in pieces, and
+// in one call even when it is 0.
+void host_add_flops(uint64_t count) {
+    while (count > static_cast<uint64_t>(INT_MAX)) {
+        mexAddFlops(INT_MAX);
+        count -= INT_MAX;
+    }
+    mexAddFlops(static_cast<int>(count));
+}
+
+}  // namespace vendral
