@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds vendral and classifies the Iris data in Octave.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh
+octave-cli --no-gui --norc --quiet octave/iris_demo.m build data/iris.csv
