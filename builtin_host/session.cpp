@@ -42,29 +42,39 @@ bool refuse_next_allocation() {
     return index == current.options.fail_allocation;
 }
 
-call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options) {
+call_outcome within_call(const std::function<void()> &body, const call_options &options) {
     call_outcome result;
     current = session{};
     current.options = options;
     current.outcome = &result;
     current.host_thread = std::this_thread::get_id();
-
-    std::vector<mxArray *> plhs(nlhs > 0 ? static_cast<size_t>(nlhs) : 1, nullptr);
     try {
-        mexFunction(nlhs, plhs.data(), static_cast<int>(args.size()),
-                    const_cast<const mxArray **>(args.data()));
+        body();
     } catch (const raised_error &) {
-        // The call ends here; its results are dropped below.
+        // The call ends here; what it made is reclaimed below.
     }
-
     result.blocks_left = current.blocks.size();
     for (auto &block : current.blocks) std::free(block.first);
-    if (!result.raised)
-        for (int i = 0; i < nlhs; ++i)
-            if (plhs[i] != nullptr && current.created_arrays.erase(plhs[i]) == 1)
-                result.results.emplace_back(plhs[i]);
     for (mxArray *array : current.created_arrays) delete array;
     current = session{};
+    return result;
+}
+
+call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options) {
+    std::vector<mxArray *> plhs(nlhs > 0 ? static_cast<size_t>(nlhs) : 1, nullptr);
+    std::vector<mxArray *> kept;
+    call_outcome result = within_call(
+        [&] {
+            mexFunction(nlhs, plhs.data(), static_cast<int>(args.size()),
+                        const_cast<const mxArray **>(args.data()));
+            // Results pass to the caller only when the call ends normally.
+            if (current.outcome->raised) return;
+            for (int i = 0; i < nlhs; ++i)
+                if (plhs[i] != nullptr && current.created_arrays.erase(plhs[i]) == 1)
+                    kept.push_back(plhs[i]);
+        },
+        options);
+    for (mxArray *array : kept) result.results.emplace_back(array);
     return result;
 }
 
