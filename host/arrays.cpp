@@ -40,6 +40,9 @@ double **mxArray2D_to_cArray2D(int32_t *rows_out, int32_t *cols_out, const mxArr
         table[r] = static_cast<double *>(allocate(cols, sizeof(double)));
         if (table[r] == nullptr) return nullptr;  // the host reclaims the rows so far
     }
+    // With no rows there is nothing to copy, however many columns: a 0 x 2^31-1
+    // matrix must not cost 2^31 empty passes.
+    if (rows == 0) return table;
     const double *data = mxGetPr(array);
     for (int32_t c = 0; c < cols; ++c)
         for (int32_t r = 0; r < rows; ++r)
