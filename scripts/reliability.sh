@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Reliability stages of scripts/test.sh, after the Release build and its tests:
+#   1. the whole C++ test suite (and the fault-injection stress test) under
+#      AddressSanitizer + UndefinedBehaviorSanitizer, in build-sanitize/;
+#   2. a bounded fuzz run (VENDRAL_FUZZ_SECONDS, default 120);
+#   3. the Octave tests under valgrind memcheck (VENDRAL_VALGRIND=0 skips it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$(date +%s)
+bash scripts/sanitize_build.sh
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+bash scripts/fuzz.sh "${VENDRAL_FUZZ_SECONDS:-120}"
+if [ "${VENDRAL_VALGRIND:-1}" != 0 ]; then
+  bash scripts/setup.sh valgrind
+  bash scripts/valgrind_octave.sh build
+fi
+echo "reliability stages: $(( $(date +%s) - start )) s"
