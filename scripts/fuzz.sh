@@ -26,5 +26,5 @@ if [ "$status" -ne 0 ]; then
 fi
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{s += $1} END {print s + 0}')
 rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | awk '{s += $1} END {print s + 0}')
-coverage=$(grep -E '^#[0-9]+ +DONE' "$log" | tail -1 | sed -E 's/.*(cov: [0-9]+ ft: [0-9]+ corp: [^ ]+).*/\1/')
+coverage=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 | sed -E 's/.*(cov: [0-9]+ ft: [0-9]+ corp: [^ ]+).*/\1/' || true)
 echo "fuzz: ${runs} executions in ${seconds} s (${rate} exec/s), ${coverage}, no failure"
