@@ -1,132 +1,145 @@
-// Fast distances that are exact: every result is either provably the value
-// the literal evaluation (pow for each term, pow for the root) returns, or
-// flagged for recomputation.
+// Fast distances. For p = 1 and p = +inf they are the literal arithmetic, so
+// they are the same bits. For p = 2 and p = 3 the terms are products instead
+// of pow, and the p = 2 root is sqrt; the result is within a proven relative
+// bound of the literal one, which the engine carries into its scores.
 //
-// What the exactness rests on. glibc's pow is accurate to within 0.54 ulp of
-// the true value and returns a result that is exactly representable
-// exactly (its internal error, below 2^-63 relative, is far smaller than half
-// an ulp). Hence if the true value v lies within 1/8 ulp of a double t whose
-// binade neighbours are a full ulp away (t not a power of two), every double
-// other than t is at least 7/8 ulp from v, and pow(x, p) must return t. When
-// v == t exactly, pow returns t as well.
-//
-// Squares (p = 2). t = x*x, and e = fma(x, x, -t) is exactly x^2 - t as long
-// as x^2 is far from underflow (t >= 2^-900). Accept t when e == 0, or when t
-// is not a power of two and |e| <= t * 2^-55 (< 1/8 ulp of t).
-// Root. r = sqrt(s) is correctly rounded and e = fma(r, r, -s) = r^2 - s is
-// exact for a correctly rounded root (no underflow for s >= 2^-900).
-// sqrt(s) - r = -e / (r + sqrt(s)), so |e| <= s * 2^-56 bounds the distance
-// from r to sqrt(s) by about r * 2^-57, below 1/8 ulp of r. Accept r when
-// e == 0, or when r is not a power of two and |e| <= s * 2^-56.
-// Cubes (p = 3). a = x*x, ea = fma(x, x, -a), c = a*x, ec = fma(a, x, -c):
-// x^3 = c + ec + ea*x exactly, and lo = ec + ea*x is computed with an error
-// far below 2^-100 c. Accept c when ea == ec == 0, or when c is not a power of
-// two and |lo| <= c * 2^-56. The root pow(s, 1/3) is always called.
-// Sums of the accepted terms are formed in index order, as the literal
-// evaluation forms them, so they are the same bits. NaN and infinite terms
-// fail every comparison above and are recomputed.
+// Bound for p = 2 and p = 3 over d columns (u = 2^-53, unit roundoff):
+// - a term: x*x is within u of x^2 relative, x*x*x within 2u(1+u) of x^3;
+//   pow(x, p) is within 0.54 ulp <= 1.08u (glibc's documented bound). The two
+//   terms differ by at most 3.1u relative.
+// - the sums: both add d terms in index order; each is within (d-1)u(1+du) of
+//   the exact sum of its terms, so the two sums differ by at most
+//   (2d + 3.1)u relative, for sums far from underflow and overflow.
+// - the root: sqrt is within u, pow(s, 1/p) within 1.08u; a relative change
+//   e of s changes s^(1/p) by at most e/p (p >= 2) relative. Together at most
+//   (d + 1.6)u + 2.1u.
+// distance_error_bound returns (2d + 8)u, above that with room to spare.
+// Terms that underflow add at most 2^-1074 each, d * 2^-74 relative to a sum
+// of at least 2^-1000.
+// Sums of exactly zero (every difference zero) are exact in both; sums below
+// 2^-1000 or above 2^1000, and NaN, are flagged uncertain.
 #include "fast_distance.h"
 
 #include <cmath>
-#include <cstring>
 
 #include "classifier.h"
+#include "lanes.h"
+#include "multiversion.h"
 #include "opaque.h"
-
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && \
-    !defined(VENDRAL_NO_MULTIVERSION)
-// One build for every x86-64; the loader picks the widest vectors the
-// processor has.
-#define VENDRAL_MULTIVERSION \
-    __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define VENDRAL_MULTIVERSION
-#endif
 
 namespace vendral {
 
 namespace {
 
-constexpr double smallest_checked = 0x1p-900;
-constexpr double largest_checked = 0x1p+1000;
+constexpr double smallest_certain_sum = 0x1p-1000;
+constexpr double largest_certain_sum = 0x1p+1000;
 
-inline bool not_power_of_two(double value) {
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return (bits & 0x000fffffffffffffull) != 0;
-}
+#if defined(VENDRAL_HAVE_LANES)
 
+static_assert(block_lanes == 2 * vector_lanes, "a block is two vectors");
+
+// Two vectors of templates per column, kept in named accumulators so they
+// stay in registers; each lane's sum still runs over the columns in order.
 VENDRAL_MULTIVERSION
 void sum_of_absolutes(const double *block, const double *pattern, int32_t d, double *distance) {
-    double sum[block_lanes] = {};
-    for (int32_t i = 0; i < d; ++i)
-        for (int l = 0; l < block_lanes; ++l) sum[l] += std::fabs(pattern[i] - block[i * block_lanes + l]);
-    for (int l = 0; l < block_lanes; ++l) distance[l] = sum[l];
+    lanes low = {}, high = {};
+    for (int32_t i = 0; i < d; ++i) {
+        const lanes b = broadcast(pattern[i]);
+        low += absolute(b - load_lanes(block + i * block_lanes));
+        high += absolute(b - load_lanes(block + i * block_lanes + vector_lanes));
+    }
+    store_lanes(distance, low);
+    store_lanes(distance + vector_lanes, high);
 }
 
 VENDRAL_MULTIVERSION
 void largest_absolute(const double *block, const double *pattern, int32_t d, double *distance) {
-    double largest[block_lanes] = {};
+    lanes low = {}, high = {};
+    for (int32_t i = 0; i < d; ++i) {
+        const lanes b = broadcast(pattern[i]);
+        const lanes low_difference = absolute(b - load_lanes(block + i * block_lanes));
+        const lanes high_difference = absolute(b - load_lanes(block + i * block_lanes + vector_lanes));
+        // A NaN difference never compares greater, so it never becomes the maximum.
+        low = low_difference > low ? low_difference : low;
+        high = high_difference > high ? high_difference : high;
+    }
+    store_lanes(distance, low);
+    store_lanes(distance + vector_lanes, high);
+}
+
+// Sums of |difference|^power for power 2 or 3, and the sums of |difference|,
+// which are zero exactly when every difference is.
+template <int power>
+VENDRAL_LANE_INLINE void power_sums(const double *block, const double *pattern, int32_t d,
+                                    double *sums, double *absolutes) {
+    lanes low = {}, high = {}, low_absolute = {}, high_absolute = {};
+    for (int32_t i = 0; i < d; ++i) {
+        const lanes b = broadcast(pattern[i]);
+        const lanes x = absolute(b - load_lanes(block + i * block_lanes));
+        const lanes y = absolute(b - load_lanes(block + i * block_lanes + vector_lanes));
+        low += power == 2 ? x * x : x * x * x;
+        high += power == 2 ? y * y : y * y * y;
+        low_absolute += x;
+        high_absolute += y;
+    }
+    store_lanes(sums, low);
+    store_lanes(sums + vector_lanes, high);
+    store_lanes(absolutes, low_absolute);
+    store_lanes(absolutes + vector_lanes, high_absolute);
+}
+
+#else
+
+void sum_of_absolutes(const double *block, const double *pattern, int32_t d, double *distance) {
+    for (int l = 0; l < block_lanes; ++l) distance[l] = 0.0;
+    for (int32_t i = 0; i < d; ++i)
+        for (int l = 0; l < block_lanes; ++l) distance[l] += std::fabs(pattern[i] - block[i * block_lanes + l]);
+}
+
+void largest_absolute(const double *block, const double *pattern, int32_t d, double *distance) {
+    for (int l = 0; l < block_lanes; ++l) distance[l] = 0.0;
     for (int32_t i = 0; i < d; ++i)
         for (int l = 0; l < block_lanes; ++l) {
             const double difference = std::fabs(pattern[i] - block[i * block_lanes + l]);
-            largest[l] = difference > largest[l] ? difference : largest[l];
+            if (difference > distance[l]) distance[l] = difference;
         }
-    for (int l = 0; l < block_lanes; ++l) distance[l] = largest[l];
+}
+
+template <int power>
+void power_sums(const double *block, const double *pattern, int32_t d, double *sums, double *absolutes) {
+    for (int l = 0; l < block_lanes; ++l) sums[l] = absolutes[l] = 0.0;
+    for (int32_t i = 0; i < d; ++i)
+        for (int l = 0; l < block_lanes; ++l) {
+            const double x = std::fabs(pattern[i] - block[i * block_lanes + l]);
+            sums[l] += power == 2 ? x * x : x * x * x;
+            absolutes[l] += x;
+        }
+}
+
+#endif
+
+inline uint64_t uncertain_sum(double sum, double absolute_sum) {
+    const bool exact_zero = absolute_sum == 0.0;
+    const bool in_range = sum >= smallest_certain_sum && sum <= largest_certain_sum;
+    return exact_zero || in_range ? 0u : 1u;
 }
 
 VENDRAL_MULTIVERSION
 void squares(const double *block, const double *pattern, int32_t d, double *distance,
-             uint64_t *suspect) {
-    double sum[block_lanes] = {};
-    uint64_t doubtful[block_lanes] = {};
-    for (int32_t i = 0; i < d; ++i)
-        for (int l = 0; l < block_lanes; ++l) {
-            const double x = std::fabs(pattern[i] - block[i * block_lanes + l]);
-            const double t = x * x;
-            const double e = std::fma(x, x, -t);
-            const bool in_range = t >= smallest_checked && t <= largest_checked;
-            const bool exact = x == 0.0 ||
-                               (in_range && (e == 0.0 || (not_power_of_two(t) &&
-                                                          std::fabs(e) <= t * 0x1p-55)));
-            doubtful[l] |= exact ? 0u : 1u;
-            sum[l] += t;
-        }
+             uint64_t *uncertain) {
+    double sum[block_lanes], nonzero[block_lanes];
+    power_sums<2>(block, pattern, d, sum, nonzero);
     for (int l = 0; l < block_lanes; ++l) {
-        const double s = sum[l];
-        const double r = std::sqrt(s);
-        const double e = std::fma(r, r, -s);
-        const bool in_range = s >= smallest_checked && s <= largest_checked;
-        const bool exact = s == 0.0 || (in_range && (e == 0.0 || (not_power_of_two(r) &&
-                                                                 std::fabs(e) <= s * 0x1p-56)));
-        distance[l] = r;
-        suspect[l] = doubtful[l] | (exact ? 0u : 1u);
+        distance[l] = std::sqrt(sum[l]);
+        uncertain[l] = uncertain_sum(sum[l], nonzero[l]);
     }
 }
 
 VENDRAL_MULTIVERSION
-void cubes(const double *block, const double *pattern, int32_t d, double *sums, uint64_t *suspect) {
-    double sum[block_lanes] = {};
-    uint64_t doubtful[block_lanes] = {};
-    for (int32_t i = 0; i < d; ++i)
-        for (int l = 0; l < block_lanes; ++l) {
-            const double x = std::fabs(pattern[i] - block[i * block_lanes + l]);
-            const double a = x * x;
-            const double ea = std::fma(x, x, -a);
-            const double c = a * x;
-            const double ec = std::fma(a, x, -c);
-            const double lo = ec + ea * x;
-            const bool in_range = c >= smallest_checked && c <= largest_checked;
-            const bool exact =
-                x == 0.0 || (in_range && ((ea == 0.0 && ec == 0.0) ||
-                                          (not_power_of_two(c) && std::fabs(lo) <= c * 0x1p-56)));
-            doubtful[l] |= exact ? 0u : 1u;
-            sum[l] += c;
-        }
-    for (int l = 0; l < block_lanes; ++l) {
-        sums[l] = sum[l];
-        suspect[l] = doubtful[l];
-    }
+void cubes(const double *block, const double *pattern, int32_t d, double *sums, uint64_t *uncertain) {
+    double nonzero[block_lanes];
+    power_sums<3>(block, pattern, d, sums, nonzero);
+    for (int l = 0; l < block_lanes; ++l) uncertain[l] = uncertain_sum(sums[l], nonzero[l]);
 }
 
 }  // namespace
@@ -139,9 +152,12 @@ distance_regime regime_for(double p) {
     return distance_regime::general;
 }
 
+// The extra d * 2^-70 covers terms that underflow inside a sum of at least 2^-1000.
+double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53 + d * 0x1p-70; }
+
 void block_distances(distance_regime regime, const double *block, const double *pattern, int32_t d,
-                     double p, double *distance, uint64_t *suspect) {
-    for (int l = 0; l < block_lanes; ++l) suspect[l] = 0;
+                     double p, double *distance, uint64_t *uncertain) {
+    for (int l = 0; l < block_lanes; ++l) uncertain[l] = 0;
     switch (regime) {
         case distance_regime::sum_of_absolutes:
             sum_of_absolutes(block, pattern, d, distance);
@@ -150,19 +166,16 @@ void block_distances(distance_regime regime, const double *block, const double *
             largest_absolute(block, pattern, d, distance);
             return;
         case distance_regime::squares:
-            squares(block, pattern, d, distance, suspect);
+            squares(block, pattern, d, distance, uncertain);
             return;
         case distance_regime::cubes: {
-            cubes(block, pattern, d, distance, suspect);
-            // The root stays the library's pow, with the exponent hidden from
-            // the optimiser as in pattern_distance.
+            cubes(block, pattern, d, distance, uncertain);
             const double exponent = opaque(1.0 / p);
-            for (int l = 0; l < block_lanes; ++l)
-                if (suspect[l] == 0) distance[l] = std::pow(distance[l], exponent);
+            for (int l = 0; l < block_lanes; ++l) distance[l] = std::pow(distance[l], exponent);
             return;
         }
         case distance_regime::general:
-            for (int l = 0; l < block_lanes; ++l) suspect[l] = 1;
+            for (int l = 0; l < block_lanes; ++l) uncertain[l] = 1;
             return;
     }
 }

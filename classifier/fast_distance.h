@@ -1,6 +1,6 @@
 // Distances from one pattern to a block of templates stored column by column
-// (block_lanes templates per column), with a flag per template telling
-// whether the fast result is provably the one pattern_distance would return.
+// (block_lanes templates per column), vectorised across the templates so each
+// pair's terms are still summed in index order.
 #ifndef VENDRAL_CLASSIFIER_FAST_DISTANCE_H
 #define VENDRAL_CLASSIFIER_FAST_DISTANCE_H
 
@@ -11,20 +11,29 @@ namespace vendral {
 constexpr int block_lanes = 8;
 
 enum class distance_regime {
-    sum_of_absolutes,  // p == 1
-    largest_absolute,  // p == +inf
-    squares,           // p == 2
-    cubes,             // p == 3
+    sum_of_absolutes,  // p == 1: the literal arithmetic, same bits
+    largest_absolute,  // p == +inf: the literal arithmetic, same bits
+    squares,           // p == 2: x*x terms and sqrt, within distance_error_bound
+    cubes,             // p == 3: x*x*x terms, pow root, within distance_error_bound
     general            // any other p: pattern_distance itself
 };
 
 distance_regime regime_for(double p);
 
+// Whether the regime's distances are the literal ones bit for bit.
+inline bool is_literal(distance_regime regime) {
+    return regime != distance_regime::squares && regime != distance_regime::cubes;
+}
+
+// Relative bound on |fast - literal| for the squares and cubes regimes over
+// d columns, for distances not flagged uncertain. See fast_distance.cpp.
+double distance_error_bound(int32_t d);
+
 // block: d columns of block_lanes doubles. Writes block_lanes distances and
-// sets suspect[lane] to nonzero where the lane must be recomputed with
-// pattern_distance.
+// sets uncertain[lane] to nonzero where the bound does not hold (sums that
+// underflowed or overflow, NaN); those lanes are recomputed literally.
 void block_distances(distance_regime regime, const double *block, const double *pattern, int32_t d,
-                     double p, double *distance, uint64_t *suspect);
+                     double p, double *distance, uint64_t *uncertain);
 
 }  // namespace vendral
 
