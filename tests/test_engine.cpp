@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <algorithm>
 #include <random>
 
 #include "classifier/engine.h"
+#include "classifier/fast_kernels.h"
 #include "module_call.h"
 
 namespace {
@@ -139,4 +141,49 @@ TEST(EngineDifferential, ManyClassesAndPatternsOverThreads) {
     module_inputs in = random_case(random, 300, 257, 5, 0, 3, 2.0);
     for (size_t j = 0; j < in.labels.size(); ++j) in.labels[j] = static_cast<double>(j % 97);
     expect_identical(in, "97 classes");
+}
+
+TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
+    // Each class holds the same templates in another order, some nudged by
+    // an ulp: the class sums agree to within their rounding, so only the
+    // literal evaluation can tell which is larger, or that they are equal.
+    std::mt19937_64 random(4242);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int round = 0; round < 40; ++round) {
+        const int d = 1 + round % 5, k = 3 + round % 6;
+        module_inputs in;
+        in.kernel_type = round % 4;
+        in.p = round % 3 == 0 ? 1.0 : (round % 3 == 1 ? 2.0 : 3.0);
+        in.h = 0.3;
+        in.oflag = 2;
+        std::vector<std::vector<double>> set;
+        for (int j = 0; j < k; ++j) set.push_back(random_row(random, d, 0));
+        for (int c = 0; c < 3; ++c) {
+            std::vector<std::vector<double>> members = set;
+            std::shuffle(members.begin(), members.end(), random);
+            if (c == 2) members[0][0] = std::nextafter(members[0][0], 2.0);
+            for (auto &row : members) {
+                in.templates.push_back(row);
+                in.labels.push_back(c + 1);
+            }
+        }
+        for (int n = 0; n < 12; ++n) in.patterns.push_back(random_row(random, d, 0));
+        expect_identical(in, "round " + std::to_string(round));
+    }
+}
+
+TEST(FastKernels, ApproximateExpStaysWithinItsClaimedError) {
+    // Against the library's exp (within 1 ulp of the truth) over the whole
+    // range the kernels use, densely near 0 and near the underflow floor.
+    double worst = 0.0;
+    for (int i = 0; i <= 2000000; ++i) {
+        const double a = -(700.0 - (i % 7) * 1e-9) * i / 2000000.0;
+        const double expected = std::exp(a), actual = vendral::approximate_exp(a);
+        worst = std::max(worst, std::fabs(actual - expected) / expected);
+    }
+    EXPECT_LT(worst, vendral::exp_relative_error / 16) << "observed error far inside the claim";
+    EXPECT_EQ(vendral::approximate_exp(0.0), 1.0);
+    EXPECT_EQ(vendral::approximate_exp(-700.5), 0.0);
+    EXPECT_EQ(vendral::approximate_exp(-INFINITY), 0.0);
+    EXPECT_TRUE(std::isnan(vendral::approximate_exp(NAN)));
 }
