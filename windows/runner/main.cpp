@@ -46,8 +46,10 @@ int main(int argc, char **argv) {
 #else
     const char *end_of_call = "C++ exception";
 #endif
+    char loaded_path[MAX_PATH] = "?";
+    GetModuleFileNameA(module_handle, loaded_path, sizeof loaded_path);
     std::printf("Testing %s through LoadLibrary (%d-bit; a raise ends the call by %s)\n",
-                argv[1], static_cast<int>(8 * sizeof(void *)), end_of_call);
+                loaded_path, static_cast<int>(8 * sizeof(void *)), end_of_call);
     const int failed = runner::run_all();
     FreeLibrary(module_handle);
     return failed == 0 ? 0 : 1;
