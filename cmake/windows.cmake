@@ -15,7 +15,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   list(APPEND vendral_windows_cxx_options -msse2 -mfpmath=sse -mincoming-stack-boundary=2)
 endif()
 
-# Warnings and arithmetic options are for C++ only: windres takes the same flags.
+# Compile options go to C++ only: CMake would hand them to windres too.
 # The engine runs on one thread: the win32 thread model has no std::thread, and
 # the posix one would add a runtime DLL. No C++ runtime DLLs either.
 function(vendral_windows_target target)

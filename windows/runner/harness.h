@@ -27,9 +27,9 @@ int run_all();
 
 }  // namespace runner
 
-#define RUNNER_TEST(name)                                           \
-    static void name();                                             \
-    static const runner::registrar name##_registrar(#name, name);   \
+#define RUNNER_TEST(name)                                         \
+    static void name();                                           \
+    static const runner::registrar name##_registrar(#name, name); \
     static void name()
 
 #endif  // VENDRAL_WINDOWS_RUNNER_HARNESS_H

@@ -35,42 +35,63 @@ const error_row rows[] = {
     {"7 inputs", [](runner::call_arguments &a, int &) { a.arrays.pop_back(); },
      "VENDRAL: 8 input arguments required."},
     {"Templates 2x2x2",
-     [](runner::call_arguments &a, int &) { a.replace(0, make_array(mxDOUBLE_CLASS, {2, 2, 2})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(0, make_array(mxDOUBLE_CLASS, {2, 2, 2}));
+     },
      "VENDRAL: 1st input argument (Templates) must be  a two dimensional array (matrix)."},
     {"Templates char",
-     [](runner::call_arguments &a, int &) { a.replace(0, make_array(mxCHAR_CLASS, {3, 2})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(0, make_array(mxCHAR_CLASS, {3, 2}));
+     },
      "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
     {"Templates sparse", [](runner::call_arguments &a, int &) { a.replace(0, sparse_matrix()); },
      "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
     {"NLabels 3x1x2",
-     [](runner::call_arguments &a, int &) { a.replace(1, make_array(mxDOUBLE_CLASS, {3, 1, 2})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(1, make_array(mxDOUBLE_CLASS, {3, 1, 2}));
+     },
      "VENDRAL: 2nd input argument (NLabels) must a vector."},
     {"NLabels single",
-     [](runner::call_arguments &a, int &) { a.replace(1, make_array(mxSINGLE_CLASS, {3, 1})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(1, make_array(mxSINGLE_CLASS, {3, 1}));
+     },
      "VENDRAL: 2nd input argument (NLabels) must be a full vector of class double."},
-    {"NLabels of 2", [](runner::call_arguments &a, int &) { a.replace(1, make_row({1, 2})); },
+    {"NLabels of 2",
+     [](runner::call_arguments &a, int &) {
+         a.replace(1, make_row({1, 2}));
+     },
      "VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3."},
     {"NLabels with NaN",
-     [](runner::call_arguments &a, int &) { a.replace(1, make_row({1, std::numeric_limits<double>::quiet_NaN(), 2})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(1, make_row({1, std::numeric_limits<double>::quiet_NaN(), 2}));
+     },
      "VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer "
      "range."},
     {"kernel_type 2x2",
-     [](runner::call_arguments &a, int &) { a.replace(2, make_matrix(2, 2, {0, 1, 2, 3})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(2, make_matrix(2, 2, {0, 1, 2, 3}));
+     },
      "VENDRAL: 3rd input argument (kernel_type) must be scalar."},
     {"kernel_type 4", [](runner::call_arguments &a, int &) { a.replace(2, make_scalar(4)); },
      "VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3."},
     {"norm_type 0x0",
-     [](runner::call_arguments &a, int &) { a.replace(3, make_array(mxDOUBLE_CLASS, {0, 0})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(3, make_array(mxDOUBLE_CLASS, {0, 0}));
+     },
      "VENDRAL: 4th input argument (norm_type) must be a scalar."},
     {"norm_type 0.5", [](runner::call_arguments &a, int &) { a.replace(3, make_scalar(0.5)); },
      "VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0."},
     {"h cell",
-     [](runner::call_arguments &a, int &) { a.replace(4, make_array(mxCELL_CLASS, {1, 1})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(4, make_array(mxCELL_CLASS, {1, 1}));
+     },
      "VENDRAL: 5th input argument (h) must be a scalar."},
     {"h 0", [](runner::call_arguments &a, int &) { a.replace(4, make_scalar(0)); },
      "VENDRAL: 5th input argument (h) must be greater than 0.0."},
     {"Patterns 2x2x2",
-     [](runner::call_arguments &a, int &) { a.replace(5, make_array(mxDOUBLE_CLASS, {2, 2, 2})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(5, make_array(mxDOUBLE_CLASS, {2, 2, 2}));
+     },
      "VENDRAL: 6th input argument (Patterns) must be  a two dimensional array (matrix)."},
     {"Patterns logical",
      [](runner::call_arguments &a, int &) {
@@ -81,16 +102,25 @@ const error_row rows[] = {
      },
      "VENDRAL: 6th input argument (Patterns) must be a full matrix of class double."},
     {"Patterns 2x3",
-     [](runner::call_arguments &a, int &) { a.replace(5, make_matrix(2, 3, {0, 0, 0, 1, 1, 1})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(5, make_matrix(2, 3, {0, 0, 0, 1, 1, 1}));
+     },
      "VENDRAL: 6th input argument (Patterns) must be of type  2x2."},
     {"unknown_label 1x0",
-     [](runner::call_arguments &a, int &) { a.replace(6, make_array(mxDOUBLE_CLASS, {1, 0})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(6, make_array(mxDOUBLE_CLASS, {1, 0}));
+     },
      "VENDRAL: 7th input argument (unknown_label) must be a scalar."},
-    {"unknown_label Inf", [](runner::call_arguments &a, int &) { a.replace(6, make_scalar(std::numeric_limits<double>::infinity())); },
+    {"unknown_label Inf",
+     [](runner::call_arguments &a, int &) {
+         a.replace(6, make_scalar(std::numeric_limits<double>::infinity()));
+     },
      "VENDRAL: 7th input argument (unknown_label) must be a finite value within the 32-bit "
      "integer range."},
     {"oflag 2x2",
-     [](runner::call_arguments &a, int &) { a.replace(7, make_matrix(2, 2, {0, 0, 0, 0})); },
+     [](runner::call_arguments &a, int &) {
+         a.replace(7, make_matrix(2, 2, {0, 0, 0, 0}));
+     },
      "VENDRAL: 8th input argument (oflag) must be scalar."},
     {"oflag 4", [](runner::call_arguments &a, int &) { a.replace(7, make_scalar(4)); },
      "VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3."},

@@ -36,14 +36,17 @@ double distance(const double *a, const double *b, int d, double p) {
 
 double kernel(int type, double x, double h) {
     switch (type) {
-        case 0: return std::exp((x / h) * (x / h) * (-0.5));
+        case 0:
+            return std::exp((x / h) * (x / h) * (-0.5));
         case 1: {
             const double v = x / (h + h);
             if (v == 0.0) return 1.0;  // the module's choice: the limit value
             return (std::sin(v) / v) * (std::sin(v) / v);
         }
-        case 2: return std::exp(-(x / h));
-        default: return 1.0 / ((x / h) * (x / h) + 1.0);
+        case 2:
+            return std::exp(-(x / h));
+        default:
+            return 1.0 / ((x / h) * (x / h) + 1.0);
     }
 }
 

@@ -95,7 +95,8 @@ RUNNER_TEST(summary_names_each_norm_and_kernel) {
                                 std::string("Test set contained 2 test patterns belonging to 2 "
                                             "classes\n"
                                             "unable to classify 1 patterns (50.000000%)\n") +
-                                std::to_string(one.flops) + " FLOPs and 5 comparisons in 0 seconds\n\n",
+                                std::to_string(one.flops) +
+                                " FLOPs and 5 comparisons in 0 seconds\n\n",
                             "console at oflag 1");
         expect_counter(outcome, one.flops + 5);
     }
