@@ -33,7 +33,7 @@ namespace {
 evaluation selected_evaluation = evaluation::fast;
 int requested_threads = 0;
 
-constexpr int32_t patterns_per_chunk = 4;
+constexpr int32_t patterns_per_chunk = 16;
 
 // The templates sorted by class (stably) and packed column by column in
 // blocks of block_lanes, so that one pattern meets block_lanes templates per
@@ -137,25 +137,35 @@ bool score_fast(const shared_work &work, const double *pattern, scratch *buffers
     double *scores = buffers->scores;
     double *errors = buffers->errors;
     for (int32_t c = 0; c < in.M; ++c) scores[c] = errors[c] = 0.0;
-    double distance[block_lanes], value[block_lanes], error[block_lanes];
+    double distance[kernel_lanes] = {}, value[kernel_lanes], error[kernel_lanes];
     uint64_t uncertain[block_lanes];
-    for (int32_t b = 0; b < packed.blocks; ++b) {
-        const int32_t first = b * block_lanes;
-        const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - first));
-        block_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern, in.d,
-                        in.p, distance, uncertain);
-        uint64_t any_uncertain = 0;
-        for (int l = 0; l < lanes; ++l) any_uncertain |= uncertain[l];
-        if (any_uncertain != 0) return false;
+    constexpr int blocks_per_tile = kernel_lanes / block_lanes;
+    for (int32_t tile = 0; tile < packed.blocks; tile += blocks_per_tile) {
+        const int32_t tile_blocks = std::min<int32_t>(blocks_per_tile, packed.blocks - tile);
+        for (int32_t t = 0; t < tile_blocks; ++t) {
+            const int32_t first = (tile + t) * block_lanes;
+            const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - first));
+            block_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern,
+                            in.d, in.p, distance + t * block_lanes, uncertain);
+            uint64_t any_uncertain = 0;
+            for (int l = 0; l < lanes; ++l) any_uncertain |= uncertain[l];
+            if (any_uncertain != 0) return false;
+        }
         block_kernel(in.kernel_type, distance, in.h, work.distance_error, value, error);
-        const int32_t c = packed.block_class[b];
-        if (c >= 0) {
-            scores[c] += lane_sum(value);
-            errors[c] += lane_sum(error);
-        } else {
-            for (int l = 0; l < lanes; ++l) {
-                scores[packed.class_of_lane[first + l]] += value[l];
-                errors[packed.class_of_lane[first + l]] += error[l];
+        for (int32_t t = 0; t < tile_blocks; ++t) {
+            const int32_t first = (tile + t) * block_lanes;
+            const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - first));
+            const double *block_value = value + t * block_lanes;
+            const double *block_error = error + t * block_lanes;
+            const int32_t c = packed.block_class[tile + t];
+            if (c >= 0) {
+                scores[c] += lane_sum(block_value);
+                errors[c] += lane_sum(block_error);
+            } else {
+                for (int l = 0; l < lanes; ++l) {
+                    scores[packed.class_of_lane[first + l]] += block_value[l];
+                    errors[packed.class_of_lane[first + l]] += block_error[l];
+                }
             }
         }
     }
@@ -241,7 +251,9 @@ bool decide_fast(const engine_inputs &in, decision *decisions) {
     shared.distance_error = is_literal(shared.regime) ? 0.0 : distance_error_bound(in.d);
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
-    const size_t stride = static_cast<size_t>(std::max<int32_t>(in.M, 1));
+    // Each thread's scores and bounds start on a cache line of their own and
+    // end a line before the next thread's, so no line is shared.
+    const size_t stride = (static_cast<size_t>(std::max<int32_t>(in.M, 1)) + 7) / 8 * 8 + 8;
     if (shared.regime != distance_regime::general && !pack_templates(in, &shared.packed)) return false;
     auto *buffers = static_cast<double *>(host_calloc(2 * stride * threads, sizeof(double)));
     if (buffers != nullptr) {

@@ -34,113 +34,100 @@ namespace {
 constexpr double smallest_certain_sum = 0x1p-1000;
 constexpr double largest_certain_sum = 0x1p+1000;
 
-#if defined(VENDRAL_HAVE_LANES)
-
-static_assert(block_lanes == 2 * vector_lanes, "a block is two vectors");
-
-// Two vectors of templates per column, kept in named accumulators so they
-// stay in registers; each lane's sum still runs over the columns in order.
-VENDRAL_MULTIVERSION
-void sum_of_absolutes(const double *block, const double *pattern, int32_t d, double *distance) {
-    lanes low = {}, high = {};
+// The block's templates as block_lanes / W vectors of W lanes per column,
+// with one accumulator per vector; each lane's sum still runs over the
+// columns in index order.
+template <int W>
+VENDRAL_LANE_INLINE void sum_of_absolutes(const double *block, const double *pattern, int32_t d,
+                                          double *distance) {
+    using S = simd<W>;
+    constexpr int vectors = block_lanes / W;
+    typename S::value sum[vectors] = {};
     for (int32_t i = 0; i < d; ++i) {
-        const lanes b = broadcast(pattern[i]);
-        low += absolute(b - load_lanes(block + i * block_lanes));
-        high += absolute(b - load_lanes(block + i * block_lanes + vector_lanes));
+        const typename S::value b = S::broadcast(pattern[i]);
+        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(b - S::load(block + i * block_lanes + v * W));
     }
-    store_lanes(distance, low);
-    store_lanes(distance + vector_lanes, high);
+    for (int v = 0; v < vectors; ++v) S::store(distance + v * W, sum[v]);
 }
 
-VENDRAL_MULTIVERSION
-void largest_absolute(const double *block, const double *pattern, int32_t d, double *distance) {
-    lanes low = {}, high = {};
+template <int W>
+VENDRAL_LANE_INLINE void largest_absolute(const double *block, const double *pattern, int32_t d,
+                                          double *distance) {
+    using S = simd<W>;
+    constexpr int vectors = block_lanes / W;
+    typename S::value largest[vectors] = {};
     for (int32_t i = 0; i < d; ++i) {
-        const lanes b = broadcast(pattern[i]);
-        const lanes low_difference = absolute(b - load_lanes(block + i * block_lanes));
-        const lanes high_difference = absolute(b - load_lanes(block + i * block_lanes + vector_lanes));
-        // A NaN difference never compares greater, so it never becomes the maximum.
-        low = low_difference > low ? low_difference : low;
-        high = high_difference > high ? high_difference : high;
+        const typename S::value b = S::broadcast(pattern[i]);
+        for (int v = 0; v < vectors; ++v) {
+            const typename S::value difference = absolute<W>(b - S::load(block + i * block_lanes + v * W));
+            // A NaN difference never compares greater, so it never becomes the maximum.
+            largest[v] = S::select(difference > largest[v], difference, largest[v]);
+        }
     }
-    store_lanes(distance, low);
-    store_lanes(distance + vector_lanes, high);
+    for (int v = 0; v < vectors; ++v) S::store(distance + v * W, largest[v]);
 }
 
 // Sums of |difference|^power for power 2 or 3, and the sums of |difference|,
 // which are zero exactly when every difference is.
-template <int power>
+template <int power, int W>
 VENDRAL_LANE_INLINE void power_sums(const double *block, const double *pattern, int32_t d,
                                     double *sums, double *absolutes) {
-    lanes low = {}, high = {}, low_absolute = {}, high_absolute = {};
+    using S = simd<W>;
+    constexpr int vectors = block_lanes / W;
+    typename S::value sum[vectors] = {}, absolute_sum[vectors] = {};
     for (int32_t i = 0; i < d; ++i) {
-        const lanes b = broadcast(pattern[i]);
-        const lanes x = absolute(b - load_lanes(block + i * block_lanes));
-        const lanes y = absolute(b - load_lanes(block + i * block_lanes + vector_lanes));
-        low += power == 2 ? x * x : x * x * x;
-        high += power == 2 ? y * y : y * y * y;
-        low_absolute += x;
-        high_absolute += y;
+        const typename S::value b = S::broadcast(pattern[i]);
+        for (int v = 0; v < vectors; ++v) {
+            const typename S::value x = absolute<W>(b - S::load(block + i * block_lanes + v * W));
+            sum[v] += power == 2 ? x * x : x * x * x;
+            absolute_sum[v] += x;
+        }
     }
-    store_lanes(sums, low);
-    store_lanes(sums + vector_lanes, high);
-    store_lanes(absolutes, low_absolute);
-    store_lanes(absolutes + vector_lanes, high_absolute);
+    for (int v = 0; v < vectors; ++v) {
+        S::store(sums + v * W, sum[v]);
+        S::store(absolutes + v * W, absolute_sum[v]);
+    }
 }
 
-#else
-
-void sum_of_absolutes(const double *block, const double *pattern, int32_t d, double *distance) {
-    for (int l = 0; l < block_lanes; ++l) distance[l] = 0.0;
-    for (int32_t i = 0; i < d; ++i)
-        for (int l = 0; l < block_lanes; ++l) distance[l] += std::fabs(pattern[i] - block[i * block_lanes + l]);
-}
-
-void largest_absolute(const double *block, const double *pattern, int32_t d, double *distance) {
-    for (int l = 0; l < block_lanes; ++l) distance[l] = 0.0;
-    for (int32_t i = 0; i < d; ++i)
-        for (int l = 0; l < block_lanes; ++l) {
-            const double difference = std::fabs(pattern[i] - block[i * block_lanes + l]);
-            if (difference > distance[l]) distance[l] = difference;
-        }
-}
-
-template <int power>
-void power_sums(const double *block, const double *pattern, int32_t d, double *sums, double *absolutes) {
-    for (int l = 0; l < block_lanes; ++l) sums[l] = absolutes[l] = 0.0;
-    for (int32_t i = 0; i < d; ++i)
-        for (int l = 0; l < block_lanes; ++l) {
-            const double x = std::fabs(pattern[i] - block[i * block_lanes + l]);
-            sums[l] += power == 2 ? x * x : x * x * x;
-            absolutes[l] += x;
-        }
-}
-
-#endif
-
-inline uint64_t uncertain_sum(double sum, double absolute_sum) {
+inline double uncertain_sum(double sum, double absolute_sum) {
     const bool exact_zero = absolute_sum == 0.0;
     const bool in_range = sum >= smallest_certain_sum && sum <= largest_certain_sum;
-    return exact_zero || in_range ? 0u : 1u;
+    return exact_zero || in_range ? 0.0 : 1.0;
 }
 
-VENDRAL_MULTIVERSION
-void squares(const double *block, const double *pattern, int32_t d, double *distance,
-             uint64_t *uncertain) {
-    double sum[block_lanes], nonzero[block_lanes];
-    power_sums<2>(block, pattern, d, sum, nonzero);
+// Distances and uncertainty flags (1.0 where uncertain) of the squares regime.
+template <int W>
+VENDRAL_LANE_INLINE void squares_distances(const double *block, const double *pattern, int32_t d,
+                                           double *distance, double *uncertain) {
+    double sums[block_lanes];
+    power_sums<2, W>(block, pattern, d, sums, uncertain);
     for (int l = 0; l < block_lanes; ++l) {
-        distance[l] = std::sqrt(sum[l]);
-        uncertain[l] = uncertain_sum(sum[l], nonzero[l]);
+        uncertain[l] = uncertain_sum(sums[l], uncertain[l]);
+        distance[l] = std::sqrt(sums[l]);
     }
 }
 
-VENDRAL_MULTIVERSION
-void cubes(const double *block, const double *pattern, int32_t d, double *sums, uint64_t *uncertain) {
-    double nonzero[block_lanes];
-    power_sums<3>(block, pattern, d, sums, nonzero);
-    for (int l = 0; l < block_lanes; ++l) uncertain[l] = uncertain_sum(sums[l], nonzero[l]);
+template <int W>
+VENDRAL_LANE_INLINE void cubes_sums(const double *block, const double *pattern, int32_t d,
+                                    double *sums, double *absolutes) {
+    power_sums<3, W>(block, pattern, d, sums, absolutes);
 }
+
+VENDRAL_WIDTH_VARIANTS(absolutes_block, (const double *block, const double *pattern, int32_t d, double *distance),
+                       (block, pattern, d, distance), sum_of_absolutes)
+VENDRAL_WIDTH_VARIANTS(largest_block, (const double *block, const double *pattern, int32_t d, double *distance),
+                       (block, pattern, d, distance), largest_absolute)
+VENDRAL_WIDTH_VARIANTS(squares_block,
+                       (const double *block, const double *pattern, int32_t d, double *distance, double *uncertain),
+                       (block, pattern, d, distance, uncertain), squares_distances)
+VENDRAL_WIDTH_VARIANTS(cubes_block,
+                       (const double *block, const double *pattern, int32_t d, double *sums, double *absolutes),
+                       (block, pattern, d, sums, absolutes), cubes_sums)
+
+const absolutes_block_function absolutes_chosen = absolutes_block_for_width();
+const largest_block_function largest_chosen = largest_block_for_width();
+const squares_block_function squares_chosen = squares_block_for_width();
+const cubes_block_function cubes_chosen = cubes_block_for_width();
 
 }  // namespace
 
@@ -157,21 +144,28 @@ double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53 + d * 
 
 void block_distances(distance_regime regime, const double *block, const double *pattern, int32_t d,
                      double p, double *distance, uint64_t *uncertain) {
+    double absolutes[block_lanes];
     for (int l = 0; l < block_lanes; ++l) uncertain[l] = 0;
     switch (regime) {
         case distance_regime::sum_of_absolutes:
-            sum_of_absolutes(block, pattern, d, distance);
+            absolutes_chosen(block, pattern, d, distance);
             return;
         case distance_regime::largest_absolute:
-            largest_absolute(block, pattern, d, distance);
+            largest_chosen(block, pattern, d, distance);
             return;
         case distance_regime::squares:
-            squares(block, pattern, d, distance, uncertain);
+            squares_chosen(block, pattern, d, distance, absolutes);
+            for (int l = 0; l < block_lanes; ++l) uncertain[l] = absolutes[l] != 0.0;
             return;
         case distance_regime::cubes: {
-            cubes(block, pattern, d, distance, uncertain);
+            cubes_chosen(block, pattern, d, distance, absolutes);
+            // The root stays the library's pow, with the exponent hidden from
+            // the optimiser as in pattern_distance.
             const double exponent = opaque(1.0 / p);
-            for (int l = 0; l < block_lanes; ++l) distance[l] = std::pow(distance[l], exponent);
+            for (int l = 0; l < block_lanes; ++l) {
+                uncertain[l] = uncertain_sum(distance[l], absolutes[l]) != 0.0;
+                distance[l] = std::pow(distance[l], exponent);
+            }
             return;
         }
         case distance_regime::general:

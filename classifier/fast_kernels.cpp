@@ -40,14 +40,16 @@ constexpr double exp_floor = -700.0;
 constexpr double underflowed_error = 0x1p-1000;  // bounds e^-700 and the literal's value there
 constexpr double largest_change = 0x1p-20;
 
-template <typename value, typename bits>
-VENDRAL_LANE_INLINE value approximate_exp_lanes(value a) {
-    const value shifter = value{} + 0x1.8p52;
+template <int W>
+VENDRAL_LANE_INLINE typename simd<W>::value approximate_exp_lanes(typename simd<W>::value a) {
+    using S = simd<W>;
+    using value = typename S::value;
+    const value shifter = S::broadcast(0x1.8p52);
     const value shifted = a * 1.4426950408889634 + shifter;
     const value k = shifted - shifter;
     value r = a - k * 0x1.62e42fee00000p-1;
     r = r - k * 0x1.a39ef35793c76p-33;
-    value p = value{} + 1.0 / 6227020800.0;  // 1/13!
+    value p = S::broadcast(1.0 / 6227020800.0);  // 1/13!
     p = p * r + 1.0 / 479001600.0;
     p = p * r + 1.0 / 39916800.0;
     p = p * r + 1.0 / 3628800.0;
@@ -61,63 +63,80 @@ VENDRAL_LANE_INLINE value approximate_exp_lanes(value a) {
     p = p * r + 0.5;
     p = p * r + 1.0;
     p = p * r + 1.0;
-    const bits exponent = to_bits(shifted) - to_bits(shifter) + 1023u;
-    const value scale = from_bits(bits(exponent << 52));
+    const typename S::bits exponent = S::to_bits(shifted) - S::to_bits(shifter) + 1023u;
+    const value scale = S::from_bits(exponent << 52);
     // A NaN argument fails the comparison and stays NaN.
-    return select(a < exp_floor, value{}, p * scale);
+    return S::select(a < exp_floor, S::broadcast(0.0), p * scale);
 }
-
-#if defined(VENDRAL_HAVE_LANES)
-using value_bits = lane_bits;
-#else
-using value_bits = uint64_t;
-#endif
-
-VENDRAL_LANE_INLINE lane_value exp_lanes(lane_value a) { return approximate_exp_lanes<lane_value, value_bits>(a); }
 
 // The error of exponential lanes whose arguments differ by `change`.
-VENDRAL_LANE_INLINE lane_value exp_error(lane_value k, lane_value change) {
-    const lane_value relative = change * 1.01 + (exp_relative_error + 2.0 * u);
-    const lane_value bounded = select(k == splat(0.0), splat(underflowed_error), k * relative * 1.01 + 0x1p-1060);
-    return select(change <= splat(largest_change), bounded, splat(HUGE_VAL));
+template <int W>
+VENDRAL_LANE_INLINE typename simd<W>::value exp_error(typename simd<W>::value k,
+                                                      typename simd<W>::value change) {
+    using S = simd<W>;
+    const typename S::value relative = change * 1.01 + (exp_relative_error + 2.0 * u);
+    const typename S::value bounded =
+        S::select(k == S::broadcast(0.0), S::broadcast(underflowed_error), k * relative * 1.01 + 0x1p-1060);
+    return S::select(change <= S::broadcast(largest_change), bounded, S::broadcast(HUGE_VAL));
 }
 
-VENDRAL_MULTIVERSION
-void gaussian_block(const double *x, double h, double distance_error, double *value, double *error) {
+template <int W>
+VENDRAL_LANE_INLINE void gaussian(const double *x, double h, double distance_error, double *value,
+                                  double *error) {
+    using S = simd<W>;
     const double e_q = distance_error + 2.02 * u;
-    for (int s = 0; s < lane_steps; ++s) {
-        const lane_value q = load_value(x + s * lane_width) / h;
-        const lane_value a = q * q * (-0.5);
-        const lane_value k = exp_lanes(a);
-        store_value(value + s * lane_width, k);
-        store_value(error + s * lane_width, exp_error(k, -a * (2.02 * e_q + 2.02 * u)));
+    for (int v = 0; v < kernel_lanes / W; ++v) {
+        const typename S::value q = S::load(x + v * W) / h;
+        const typename S::value a = q * q * (-0.5);
+        const typename S::value k = approximate_exp_lanes<W>(a);
+        S::store(value + v * W, k);
+        S::store(error + v * W, exp_error<W>(k, -a * (2.02 * e_q + 2.02 * u)));
     }
 }
 
-VENDRAL_MULTIVERSION
-void laplacian_block(const double *x, double h, double distance_error, double *value, double *error) {
+template <int W>
+VENDRAL_LANE_INLINE void laplacian(const double *x, double h, double distance_error, double *value,
+                                   double *error) {
+    using S = simd<W>;
     const double e_q = distance_error + 2.02 * u;
-    for (int s = 0; s < lane_steps; ++s) {
-        const lane_value q = load_value(x + s * lane_width) / h;
-        const lane_value k = exp_lanes(-q);
-        store_value(value + s * lane_width, k);
-        store_value(error + s * lane_width, exp_error(k, q * e_q));
+    for (int v = 0; v < kernel_lanes / W; ++v) {
+        const typename S::value q = S::load(x + v * W) / h;
+        const typename S::value k = approximate_exp_lanes<W>(-q);
+        S::store(value + v * W, k);
+        S::store(error + v * W, exp_error<W>(k, q * e_q));
     }
 }
 
-VENDRAL_MULTIVERSION
-void cauchy_block(const double *x, double h, double distance_error, double *value, double *error) {
+template <int W>
+VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double distance_error, double *value,
+                                double *error) {
+    using S = simd<W>;
     const double relative = (2.02 * (distance_error + 2.02 * u) + 6.0 * u) * 1.01;
-    for (int s = 0; s < lane_steps; ++s) {
-        const lane_value q = load_value(x + s * lane_width) / h;
-        const lane_value k = 1.0 / (q * q + 1.0);
-        store_value(value + s * lane_width, k);
-        store_value(error + s * lane_width, k * relative + 0x1p-1060);
+    for (int v = 0; v < kernel_lanes / W; ++v) {
+        const typename S::value q = S::load(x + v * W) / h;
+        const typename S::value k = 1.0 / (q * q + 1.0);
+        S::store(value + v * W, k);
+        S::store(error + v * W, k * relative + 0x1p-1060);
     }
 }
 
+VENDRAL_WIDTH_VARIANTS(gaussian_block,
+                       (const double *x, double h, double distance_error, double *value, double *error),
+                       (x, h, distance_error, value, error), gaussian)
+VENDRAL_WIDTH_VARIANTS(laplacian_block,
+                       (const double *x, double h, double distance_error, double *value, double *error),
+                       (x, h, distance_error, value, error), laplacian)
+VENDRAL_WIDTH_VARIANTS(cauchy_block,
+                       (const double *x, double h, double distance_error, double *value, double *error),
+                       (x, h, distance_error, value, error), cauchy)
+
+const gaussian_block_function gaussian_chosen = gaussian_block_for_width();
+const laplacian_block_function laplacian_chosen = laplacian_block_for_width();
+const cauchy_block_function cauchy_chosen = cauchy_block_for_width();
+
+// The literal kernel itself on the fast distances: sin has no vector form here.
 void squared_sinc_block(const double *x, double h, double distance_error, double *value, double *error) {
-    for (int l = 0; l < block_lanes; ++l) {
+    for (int l = 0; l < kernel_lanes; ++l) {
         value[l] = squared_sinc_value(x[l], h);
         error[l] = distance_error == 0.0 ? 0.0 : squared_sinc_error(x[l], h, value[l], distance_error);
     }
@@ -125,15 +144,15 @@ void squared_sinc_block(const double *x, double h, double distance_error, double
 
 }  // namespace
 
-double approximate_exp(double a) { return approximate_exp_lanes<double, uint64_t>(a); }
+double approximate_exp(double a) { return approximate_exp_lanes<1>(a); }
 
 void block_kernel(int kernel_type, const double *distance, double h, double distance_error,
                   double *value, double *error) {
     switch (kernel_type) {
-        case 0: gaussian_block(distance, h, distance_error, value, error); return;
+        case 0: gaussian_chosen(distance, h, distance_error, value, error); return;
         case 1: squared_sinc_block(distance, h, distance_error, value, error); return;
-        case 2: laplacian_block(distance, h, distance_error, value, error); return;
-        default: cauchy_block(distance, h, distance_error, value, error); return;
+        case 2: laplacian_chosen(distance, h, distance_error, value, error); return;
+        default: cauchy_chosen(distance, h, distance_error, value, error); return;
     }
 }
 

@@ -7,8 +7,12 @@
 
 namespace vendral {
 
+// Lanes per kernel call: several vectors at once, so that their independent
+// polynomial chains overlap instead of waiting on each other.
+constexpr int kernel_lanes = 4 * block_lanes;
+
 // distance_error: relative bound on |distance - literal distance| (0 where
-// the distances are the literal ones). Writes block_lanes values and bounds;
+// the distances are the literal ones). Writes kernel_lanes values and bounds;
 // a bound that is not finite means the lane cannot be bounded.
 void block_kernel(int kernel_type, const double *distance, double h, double distance_error,
                   double *value, double *error);
