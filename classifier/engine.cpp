@@ -55,7 +55,9 @@ void free_packed(packed_templates *packed) {
 }
 
 bool pack_templates(const engine_inputs &in, packed_templates *packed) {
-    const int32_t blocks = static_cast<int32_t>((static_cast<int64_t>(in.N) + block_lanes - 1) / block_lanes);
+    // Whole tiles: the lanes past N hold zeros and are never counted.
+    const int64_t tiles = (static_cast<int64_t>(in.N) + tile_lanes - 1) / tile_lanes;
+    const auto blocks = static_cast<int32_t>(tiles * tile_blocks);
     const size_t lanes = static_cast<size_t>(blocks) * block_lanes;
     const size_t classes = static_cast<size_t>(std::max<int32_t>(in.M, 1));
     packed->blocks = blocks;
@@ -84,6 +86,10 @@ bool pack_templates(const engine_inputs &in, packed_templates *packed) {
         const int32_t first = b * block_lanes;
         const int32_t c = packed->class_of_lane[first];
         bool single = first + block_lanes <= in.N;
+        if (first >= in.N) {
+            packed->block_class[b] = -1;
+            continue;
+        }
         for (int l = 1; single && l < block_lanes; ++l) single = packed->class_of_lane[first + l] == c;
         packed->block_class[b] = single ? c : -1;
     }
@@ -137,24 +143,18 @@ bool score_fast(const shared_work &work, const double *pattern, scratch *buffers
     double *scores = buffers->scores;
     double *errors = buffers->errors;
     for (int32_t c = 0; c < in.M; ++c) scores[c] = errors[c] = 0.0;
-    double distance[kernel_lanes] = {}, value[kernel_lanes], error[kernel_lanes];
-    uint64_t uncertain[block_lanes];
-    constexpr int blocks_per_tile = kernel_lanes / block_lanes;
-    for (int32_t tile = 0; tile < packed.blocks; tile += blocks_per_tile) {
-        const int32_t tile_blocks = std::min<int32_t>(blocks_per_tile, packed.blocks - tile);
-        for (int32_t t = 0; t < tile_blocks; ++t) {
-            const int32_t first = (tile + t) * block_lanes;
-            const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - first));
-            block_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern,
-                            in.d, in.p, distance + t * block_lanes, uncertain);
-            uint64_t any_uncertain = 0;
-            for (int l = 0; l < lanes; ++l) any_uncertain |= uncertain[l];
-            if (any_uncertain != 0) return false;
-        }
+    double distance[tile_lanes], value[tile_lanes], error[tile_lanes];
+    static_assert(tile_lanes == kernel_lanes, "one kernel call per tile");
+    for (int32_t tile = 0; tile < packed.blocks; tile += tile_blocks) {
+        const int32_t first = tile * block_lanes;
+        const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
+        if (!tile_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern,
+                            in.d, in.p, valid, distance))
+            return false;
         block_kernel(in.kernel_type, distance, in.h, work.distance_error, value, error);
-        for (int32_t t = 0; t < tile_blocks; ++t) {
-            const int32_t first = (tile + t) * block_lanes;
-            const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - first));
+        for (int t = 0; t < tile_blocks; ++t) {
+            const int32_t block_first = first + t * block_lanes;
+            if (block_first >= in.N) break;
             const double *block_value = value + t * block_lanes;
             const double *block_error = error + t * block_lanes;
             const int32_t c = packed.block_class[tile + t];
@@ -162,9 +162,10 @@ bool score_fast(const shared_work &work, const double *pattern, scratch *buffers
                 scores[c] += lane_sum(block_value);
                 errors[c] += lane_sum(block_error);
             } else {
+                const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - block_first));
                 for (int l = 0; l < lanes; ++l) {
-                    scores[packed.class_of_lane[first + l]] += block_value[l];
-                    errors[packed.class_of_lane[first + l]] += block_error[l];
+                    scores[packed.class_of_lane[block_first + l]] += block_value[l];
+                    errors[packed.class_of_lane[block_first + l]] += block_error[l];
                 }
             }
         }

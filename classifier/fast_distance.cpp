@@ -16,8 +16,9 @@
 // distance_error_bound returns (2d + 8)u, above that with room to spare.
 // Terms that underflow add at most 2^-1074 each, d * 2^-74 relative to a sum
 // of at least 2^-1000.
-// Sums of exactly zero (every difference zero) are exact in both; sums below
-// 2^-1000 or above 2^1000, and NaN, are flagged uncertain.
+// Sums of exactly zero from pairs whose differences are all zero are exact
+// in both; other sums below 2^-1000 or above 2^1000, and NaN, are flagged
+// uncertain.
 #include "fast_distance.h"
 
 #include <cmath>
@@ -34,32 +35,38 @@ namespace {
 constexpr double smallest_certain_sum = 0x1p-1000;
 constexpr double largest_certain_sum = 0x1p+1000;
 
-// The block's templates as block_lanes / W vectors of W lanes per column,
-// with one accumulator per vector; each lane's sum still runs over the
-// columns in index order.
+// The tile's templates as tile_lanes / W vectors of W lanes per column, one
+// accumulator each, so that the additions of different vectors overlap.
 template <int W>
-VENDRAL_LANE_INLINE void sum_of_absolutes(const double *block, const double *pattern, int32_t d,
+VENDRAL_LANE_INLINE typename simd<W>::value column(const double *tile, int32_t d, int32_t i, int v) {
+    // Vector v covers lanes v*W.. of the tile: block v*W / block_lanes.
+    const int block = v * W / block_lanes, offset = v * W % block_lanes;
+    return simd<W>::load(tile + (static_cast<size_t>(block) * d + i) * block_lanes + offset);
+}
+
+template <int W>
+VENDRAL_LANE_INLINE void sum_of_absolutes(const double *tile, const double *pattern, int32_t d,
                                           double *distance) {
     using S = simd<W>;
-    constexpr int vectors = block_lanes / W;
+    constexpr int vectors = tile_lanes / W;
     typename S::value sum[vectors] = {};
     for (int32_t i = 0; i < d; ++i) {
         const typename S::value b = S::broadcast(pattern[i]);
-        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(b - S::load(block + i * block_lanes + v * W));
+        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(b - column<W>(tile, d, i, v));
     }
     for (int v = 0; v < vectors; ++v) S::store(distance + v * W, sum[v]);
 }
 
 template <int W>
-VENDRAL_LANE_INLINE void largest_absolute(const double *block, const double *pattern, int32_t d,
+VENDRAL_LANE_INLINE void largest_absolute(const double *tile, const double *pattern, int32_t d,
                                           double *distance) {
     using S = simd<W>;
-    constexpr int vectors = block_lanes / W;
+    constexpr int vectors = tile_lanes / W;
     typename S::value largest[vectors] = {};
     for (int32_t i = 0; i < d; ++i) {
         const typename S::value b = S::broadcast(pattern[i]);
         for (int v = 0; v < vectors; ++v) {
-            const typename S::value difference = absolute<W>(b - S::load(block + i * block_lanes + v * W));
+            const typename S::value difference = absolute<W>(b - column<W>(tile, d, i, v));
             // A NaN difference never compares greater, so it never becomes the maximum.
             largest[v] = S::select(difference > largest[v], difference, largest[v]);
         }
@@ -67,67 +74,67 @@ VENDRAL_LANE_INLINE void largest_absolute(const double *block, const double *pat
     for (int v = 0; v < vectors; ++v) S::store(distance + v * W, largest[v]);
 }
 
-// Sums of |difference|^power for power 2 or 3, and the sums of |difference|,
-// which are zero exactly when every difference is.
+// Sums of |difference|^power, power 2 or 3.
 template <int power, int W>
-VENDRAL_LANE_INLINE void power_sums(const double *block, const double *pattern, int32_t d,
-                                    double *sums, double *absolutes) {
+VENDRAL_LANE_INLINE void power_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
     using S = simd<W>;
-    constexpr int vectors = block_lanes / W;
-    typename S::value sum[vectors] = {}, absolute_sum[vectors] = {};
+    constexpr int vectors = tile_lanes / W;
+    typename S::value sum[vectors] = {};
     for (int32_t i = 0; i < d; ++i) {
         const typename S::value b = S::broadcast(pattern[i]);
         for (int v = 0; v < vectors; ++v) {
-            const typename S::value x = absolute<W>(b - S::load(block + i * block_lanes + v * W));
+            const typename S::value x = absolute<W>(b - column<W>(tile, d, i, v));
             sum[v] += power == 2 ? x * x : x * x * x;
-            absolute_sum[v] += x;
         }
     }
-    for (int v = 0; v < vectors; ++v) {
-        S::store(sums + v * W, sum[v]);
-        S::store(absolutes + v * W, absolute_sum[v]);
-    }
-}
-
-inline double uncertain_sum(double sum, double absolute_sum) {
-    const bool exact_zero = absolute_sum == 0.0;
-    const bool in_range = sum >= smallest_certain_sum && sum <= largest_certain_sum;
-    return exact_zero || in_range ? 0.0 : 1.0;
-}
-
-// Distances and uncertainty flags (1.0 where uncertain) of the squares regime.
-template <int W>
-VENDRAL_LANE_INLINE void squares_distances(const double *block, const double *pattern, int32_t d,
-                                           double *distance, double *uncertain) {
-    double sums[block_lanes];
-    power_sums<2, W>(block, pattern, d, sums, uncertain);
-    for (int l = 0; l < block_lanes; ++l) {
-        uncertain[l] = uncertain_sum(sums[l], uncertain[l]);
-        distance[l] = std::sqrt(sums[l]);
-    }
+    for (int v = 0; v < vectors; ++v) S::store(sums + v * W, sum[v]);
 }
 
 template <int W>
-VENDRAL_LANE_INLINE void cubes_sums(const double *block, const double *pattern, int32_t d,
-                                    double *sums, double *absolutes) {
-    power_sums<3, W>(block, pattern, d, sums, absolutes);
+VENDRAL_LANE_INLINE void squares_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
+    power_sums<2, W>(tile, pattern, d, sums);
 }
 
-VENDRAL_WIDTH_VARIANTS(absolutes_block, (const double *block, const double *pattern, int32_t d, double *distance),
-                       (block, pattern, d, distance), sum_of_absolutes)
-VENDRAL_WIDTH_VARIANTS(largest_block, (const double *block, const double *pattern, int32_t d, double *distance),
-                       (block, pattern, d, distance), largest_absolute)
-VENDRAL_WIDTH_VARIANTS(squares_block,
-                       (const double *block, const double *pattern, int32_t d, double *distance, double *uncertain),
-                       (block, pattern, d, distance, uncertain), squares_distances)
-VENDRAL_WIDTH_VARIANTS(cubes_block,
-                       (const double *block, const double *pattern, int32_t d, double *sums, double *absolutes),
-                       (block, pattern, d, sums, absolutes), cubes_sums)
+template <int W>
+VENDRAL_LANE_INLINE void cubes_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
+    power_sums<3, W>(tile, pattern, d, sums);
+}
 
-const absolutes_block_function absolutes_chosen = absolutes_block_for_width();
-const largest_block_function largest_chosen = largest_block_for_width();
-const squares_block_function squares_chosen = squares_block_for_width();
-const cubes_block_function cubes_chosen = cubes_block_for_width();
+template <int W>
+VENDRAL_LANE_INLINE void square_roots(double *values) {
+    for (int l = 0; l < tile_lanes; ++l) values[l] = std::sqrt(values[l]);
+}
+
+VENDRAL_WIDTH_VARIANTS(absolutes_tile, (const double *tile, const double *pattern, int32_t d, double *out),
+                       (tile, pattern, d, out), sum_of_absolutes)
+VENDRAL_WIDTH_VARIANTS(largest_tile, (const double *tile, const double *pattern, int32_t d, double *out),
+                       (tile, pattern, d, out), largest_absolute)
+VENDRAL_WIDTH_VARIANTS(squares_tile, (const double *tile, const double *pattern, int32_t d, double *out),
+                       (tile, pattern, d, out), squares_sums)
+VENDRAL_WIDTH_VARIANTS(cubes_tile, (const double *tile, const double *pattern, int32_t d, double *out),
+                       (tile, pattern, d, out), cubes_sums)
+VENDRAL_WIDTH_VARIANTS(roots_tile, (double *values), (values), square_roots)
+
+const absolutes_tile_function absolutes_chosen = absolutes_tile_for_width();
+const largest_tile_function largest_chosen = largest_tile_for_width();
+const squares_tile_function squares_chosen = squares_tile_for_width();
+const cubes_tile_function cubes_chosen = cubes_tile_for_width();
+const roots_tile_function roots_chosen = roots_tile_for_width();
+
+// A sum outside the checked range is still exact when every difference of
+// its pair is exactly zero: then both sides compute 0.
+bool sums_are_bounded(const double *sums, const double *tile, const double *pattern, int32_t d,
+                      int valid_lanes) {
+    for (int l = 0; l < valid_lanes; ++l) {
+        const double s = sums[l];
+        if (s >= smallest_certain_sum && s <= largest_certain_sum) continue;
+        if (s != 0.0) return false;
+        const double *block = tile + static_cast<size_t>(l / block_lanes) * d * block_lanes;
+        for (int32_t i = 0; i < d; ++i)
+            if (block[i * block_lanes + l % block_lanes] != pattern[i]) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -142,36 +149,33 @@ distance_regime regime_for(double p) {
 // The extra d * 2^-70 covers terms that underflow inside a sum of at least 2^-1000.
 double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53 + d * 0x1p-70; }
 
-void block_distances(distance_regime regime, const double *block, const double *pattern, int32_t d,
-                     double p, double *distance, uint64_t *uncertain) {
-    double absolutes[block_lanes];
-    for (int l = 0; l < block_lanes; ++l) uncertain[l] = 0;
+bool tile_distances(distance_regime regime, const double *tile, const double *pattern, int32_t d,
+                    double p, int valid_lanes, double *distance) {
     switch (regime) {
         case distance_regime::sum_of_absolutes:
-            absolutes_chosen(block, pattern, d, distance);
-            return;
+            absolutes_chosen(tile, pattern, d, distance);
+            return true;
         case distance_regime::largest_absolute:
-            largest_chosen(block, pattern, d, distance);
-            return;
+            largest_chosen(tile, pattern, d, distance);
+            return true;
         case distance_regime::squares:
-            squares_chosen(block, pattern, d, distance, absolutes);
-            for (int l = 0; l < block_lanes; ++l) uncertain[l] = absolutes[l] != 0.0;
-            return;
+            squares_chosen(tile, pattern, d, distance);
+            if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
+            roots_chosen(distance);
+            return true;
         case distance_regime::cubes: {
-            cubes_chosen(block, pattern, d, distance, absolutes);
+            cubes_chosen(tile, pattern, d, distance);
+            if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
             // The root stays the library's pow, with the exponent hidden from
             // the optimiser as in pattern_distance.
             const double exponent = opaque(1.0 / p);
-            for (int l = 0; l < block_lanes; ++l) {
-                uncertain[l] = uncertain_sum(distance[l], absolutes[l]) != 0.0;
-                distance[l] = std::pow(distance[l], exponent);
-            }
-            return;
+            for (int l = 0; l < valid_lanes; ++l) distance[l] = std::pow(distance[l], exponent);
+            return true;
         }
         case distance_regime::general:
-            for (int l = 0; l < block_lanes; ++l) uncertain[l] = 1;
-            return;
+            break;
     }
+    return false;
 }
 
 }  // namespace vendral

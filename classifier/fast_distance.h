@@ -1,6 +1,7 @@
-// Distances from one pattern to a block of templates stored column by column
-// (block_lanes templates per column), vectorised across the templates so each
-// pair's terms are still summed in index order.
+// Distances from one pattern to a tile of templates stored block by block,
+// each block column by column (block_lanes templates per column): vectorised
+// across the templates, so each pair's terms are still summed in index order,
+// with the tile's blocks as independent chains.
 #ifndef VENDRAL_CLASSIFIER_FAST_DISTANCE_H
 #define VENDRAL_CLASSIFIER_FAST_DISTANCE_H
 
@@ -9,6 +10,8 @@
 namespace vendral {
 
 constexpr int block_lanes = 8;
+constexpr int tile_blocks = 4;
+constexpr int tile_lanes = tile_blocks * block_lanes;
 
 enum class distance_regime {
     sum_of_absolutes,  // p == 1: the literal arithmetic, same bits
@@ -29,11 +32,12 @@ inline bool is_literal(distance_regime regime) {
 // d columns, for distances not flagged uncertain. See fast_distance.cpp.
 double distance_error_bound(int32_t d);
 
-// block: d columns of block_lanes doubles. Writes block_lanes distances and
-// sets uncertain[lane] to nonzero where the bound does not hold (sums that
-// underflowed or overflow, NaN); those lanes are recomputed literally.
-void block_distances(distance_regime regime, const double *block, const double *pattern, int32_t d,
-                     double p, double *distance, uint64_t *uncertain);
+// tile: tile_blocks blocks of d columns of block_lanes doubles. Writes
+// tile_lanes distances. Returns false when the first valid_lanes of them
+// include one the bound does not cover (a sum that underflowed or overflows,
+// NaN): the pattern is then scored literally. Not for the general regime.
+bool tile_distances(distance_regime regime, const double *tile, const double *pattern, int32_t d,
+                    double p, int valid_lanes, double *distance);
 
 }  // namespace vendral
 
