@@ -13,9 +13,22 @@ session current;
 
 namespace {
 
+#if defined(VENDRAL_BUILTIN_HOST_ENDS_CALL_WITH_LONGJMP)
+// A 32-bit MinGW DLL links its own static copy of the DWARF unwinder and
+// registers its frames with that copy only, so the host's unwinder cannot pass
+// through them: an exception from mexErrMsgTxt would end the process, not the
+// call. Such a host ends the call as a C host does, with a jump back to the
+// boundary; the module keeps no destructors in the frames jumped over.
+void *call_boundary[5];
+
+[[noreturn]] void end_call() { __builtin_longjmp(call_boundary, 1); }
+#else
 // Thrown by mexErrMsgTxt and caught at the call boundary: the host's way of
 // ending a call.
 struct raised_error {};
+
+[[noreturn]] void end_call() { throw raised_error{}; }
+#endif
 
 call_outcome idle_outcome;  // absorbs operations made outside a call
 
@@ -48,11 +61,17 @@ call_outcome within_call(const std::function<void()> &body, const call_options &
     current.options = options;
     current.outcome = &result;
     current.host_thread = std::this_thread::get_id();
+
+    // A raise ends the call here; what it made is reclaimed below.
+#if defined(VENDRAL_BUILTIN_HOST_ENDS_CALL_WITH_LONGJMP)
+    if (__builtin_setjmp(call_boundary) == 0) body();
+#else
     try {
         body();
     } catch (const raised_error &) {
-        // The call ends here; what it made is reclaimed below.
     }
+#endif
+
     result.blocks_left = current.blocks.size();
     for (auto &block : current.blocks) std::free(block.first);
     for (mxArray *array : current.created_arrays) delete array;
@@ -146,7 +165,7 @@ void mexErrMsgTxt(const char *message) {
     builtin_host::call_outcome &outcome = builtin_host::outcome();
     if (outcome.raise_count++ == 0) outcome.error = message;
     outcome.raised = true;
-    if (!current.options.raise_returns) throw builtin_host::raised_error{};
+    if (!current.options.raise_returns) builtin_host::end_call();
 }
 
 void mexAddFlops(int count) {

@@ -5,6 +5,10 @@
 #   VENDRAL_COVERAGE  clang source-based coverage instrumentation
 # Included from the top-level CMakeLists.txt before any target is defined, so
 # the flags reach every target.
+if(WIN32)
+  return()  # the Windows cross build has neither the built-in host nor the tests
+endif()
+
 option(VENDRAL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(VENDRAL_FUZZ "Build the libFuzzer target (clang)" OFF)
 option(VENDRAL_COVERAGE "Instrument for clang source-based coverage" OFF)

@@ -5,4 +5,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+bash scripts/test_windows.sh
 bash scripts/reliability.sh  # sanitizers, fuzzing, valgrind
