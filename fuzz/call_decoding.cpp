@@ -58,7 +58,9 @@ builtin_host::array_ptr decode_argument(byte_source *bytes) {
     std::vector<int> dims;
     for (int i = 0; i < dimension_count; ++i) {
         const uint8_t byte = bytes->next();
-        dims.push_back(byte == huge_dimension_byte ? huge_dimension : byte % size_modulus);
+        dims.push_back(byte == huge_dimension_byte ? huge_dimension
+                       : byte >= large_size_byte ? size_modulus + (byte - large_size_byte)
+                                                 : byte % size_modulus);
     }
     // Too many elements: the dimensions shrink until the array is small.
     auto element_count = [&dims] {
@@ -121,6 +123,8 @@ decoded_call decode_call(const uint8_t *data, size_t size) {
     call.nlhs = header % 3;
     call.options.raise_returns = (header & 4) != 0;
     call.options.null_for_zero_bytes = (header & 8) != 0;
+    static const int thread_counts[] = {0, 1, 2, 4};
+    call.engine_threads = thread_counts[(header >> 4) & 3];
     const uint8_t refusal = bytes.next();
     call.options.fail_allocation = refusal < refusal_offset ? 0 : refusal - refusal_offset + 1;
     const int argument_count = bytes.next() % (max_arguments + 1);

@@ -4,14 +4,17 @@
 //
 // Layout (a missing byte reads as 0):
 //   byte 0   nlhs = b % 3; bit 2: mexErrMsgTxt returns; bit 3: zero-byte
-//            requests answered with null
+//            requests answered with null; bits 4-5: engine threads (0 one per
+//            processor, else 1, 2 or 4)
 //   byte 1   allocation to refuse: b < refusal_offset none, else b - refusal_offset + 1
 //   byte 2   argument count = b % 11
 //   then per argument:
 //     byte A   dimension count (A & 3) + 1; element class index (A >> 2) & 15;
 //              bit 6 sparse; bit 7 complex
 //     byte B   bit 0 logical; bits 1-2 fill mode
-//     one byte per dimension: size = b % 17, or huge_dimension for 255
+//     one byte per dimension: size = b % 17 below 192 (the small sizes
+//     most inputs use), 17 + (b - 192) from 192 to 254 (more patterns than
+//     one thread's chunk), huge_dimension for 255
 //     fill bytes (see fill_mode), then as many again for the imaginary part
 //     when complex
 #ifndef VENDRAL_FUZZ_CALL_ENCODING_H
@@ -30,10 +33,11 @@ constexpr int refusal_offset = 64;
 constexpr int max_arguments = 10;
 constexpr int max_dimensions = 4;
 constexpr int size_modulus = 17;
+constexpr int large_size_byte = 192;
 constexpr uint8_t huge_dimension_byte = 255;
 constexpr int huge_dimension = INT_MAX;
 // Arrays hold at most this many elements: every execution stays fast.
-constexpr size_t max_elements = 256;
+constexpr size_t max_elements = 1024;
 
 enum fill_mode : uint8_t {
     each_element = 0,    // one edge-value byte per element
@@ -56,6 +60,7 @@ const std::vector<double> &edge_values();
 
 struct decoded_call {
     int nlhs = 1;
+    int engine_threads = 0;  // 0: one per processor
     builtin_host::call_options options;
     std::vector<builtin_host::array_ptr> arguments;
     // Patterns with a huge row count and no columns would ask the host for a

@@ -5,13 +5,15 @@
 #include <string>
 
 #include "call_encoding.h"
+#include "classifier/engine.h"
 #include "reliability/call_invariants.h"
 
 namespace {
 
 // One line per argument, enough to rebuild the call in a test.
 std::string describe(const fuzzing::decoded_call &call) {
-    std::string text = "nlhs " + std::to_string(call.nlhs) + ", mexErrMsgTxt " +
+    std::string text = "nlhs " + std::to_string(call.nlhs) + ", threads " +
+                       std::to_string(call.engine_threads) + ", mexErrMsgTxt " +
                        (call.options.raise_returns ? "returns" : "ends the call") +
                        (call.options.null_for_zero_bytes ? ", null for zero bytes" : "") + "\n";
     for (const auto &argument : call.arguments) {
@@ -42,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     call.options = decoded.options;
     for (const auto &argument : decoded.arguments) call.arguments.push_back(argument.get());
     const auto before = reliability::snapshot(call.arguments);
+    // More threads than processors too: the result must not depend on them.
+    vendral::set_thread_count(decoded.engine_threads);
 
     const builtin_host::call_outcome outcome = builtin_host::call(call.nlhs, call.arguments, call.options);
 

@@ -48,6 +48,7 @@ argument labels(int count, int classes) {
 
 struct call {
     int nlhs = 1;
+    int thread_choice = 0;  // 0 one per processor, 1, 2, 3: 1, 2 or 4 threads
     bool raise_returns = false;
     int refuse = 0;  // 1-based allocation to refuse, 0 for none
     std::vector<argument> arguments;
@@ -55,7 +56,7 @@ struct call {
 
 std::vector<uint8_t> encode(const call &c) {
     std::vector<uint8_t> bytes;
-    bytes.push_back(static_cast<uint8_t>(c.nlhs | (c.raise_returns ? 4 : 0)));
+    bytes.push_back(static_cast<uint8_t>(c.nlhs | (c.raise_returns ? 4 : 0) | c.thread_choice << 4));
     bytes.push_back(static_cast<uint8_t>(c.refuse == 0 ? 0 : c.refuse + fuzzing::refusal_offset - 1));
     bytes.push_back(static_cast<uint8_t>(c.arguments.size()));
     for (const argument &a : c.arguments) {
@@ -186,6 +187,19 @@ int main(int argc, char **argv) {
         c.arguments[1] = labels(5, 3);
         c.arguments[5] = {double_class, {3, 0}, fuzzing::all_same, {0}};
         seeds.push_back({"no_columns", c});
+    }
+
+    // Enough patterns for several threads, and templates in blocks with mixed classes.
+    for (int choice = 0; choice < 4; ++choice) {
+        call c = valid_call(choice, choice % 2 ? 2.0 : 3.0, 1.0, choice == 3 ? 2 : 0);
+        c.thread_choice = choice;
+        c.arguments[0] = {double_class, {static_cast<uint8_t>(fuzzing::large_size_byte + 20), 3}, fuzzing::ramp,
+                          {value_byte(0.5), value_byte(0.5)}};
+        c.arguments[1] = {double_class, {static_cast<uint8_t>(fuzzing::large_size_byte + 20), 1},
+                          fuzzing::small_integers, {2}};
+        c.arguments[5] = {double_class, {static_cast<uint8_t>(fuzzing::large_size_byte + 23), 3}, fuzzing::ramp,
+                          {value_byte(-1.0), value_byte(0.5)}};
+        seeds.push_back({"threads_" + std::to_string(choice), c});
     }
 
     for (const auto &seed : seeds) {

