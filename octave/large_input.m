@@ -1,7 +1,8 @@
 % Large-input check: classifies P random patterns against N random templates of
 % d columns and reports the time and the memory the module adds to Octave's.
 % Usage: octave-cli --eval "build_dir = 'build'; source('octave/large_input.m')"
-% Optional variables set before sourcing: N, P, d, kernel_type, norm_type.
+% Optional variables set before sourcing: N, P, d, kernel_type, norm_type, and
+% enforce_memory_bound (default true; false only reports the memory figures).
 %
 % Memory: Octave's peak resident set (VmHWM) is reset through
 % /proc/self/clear_refs just before the call, once the arguments exist; the
@@ -28,6 +29,7 @@ if ~exist('P', 'var'), P = 20000; end
 if ~exist('d', 'var'), d = 8; end
 if ~exist('kernel_type', 'var'), kernel_type = 0; end
 if ~exist('norm_type', 'var'), norm_type = 1; end
+if ~exist('enforce_memory_bound', 'var'), enforce_memory_bound = true; end
 
 rand('state', 1);
 Templates = rand(N, d);
@@ -53,8 +55,11 @@ printf('large input: N = %d, P = %d, d = %d, kernel %d, p = %g: %.1f s (%.3g tem
        N, P, d, kernel_type, norm_type, seconds, N * P / seconds);
 printf('large input: memory added %.1f MB; working copies %.1f MB + result %.1f MB; allowed %.1f MB\n', ...
        added_bytes / 1e6, working_bytes / 1e6, result_bytes / 1e6, allowed_bytes / 1e6);
-ok = isequal(size(labels), [P 1]) && all(ismember(labels, 1:5)) && added_bytes <= allowed_bytes;
-if ok
+within_bound = added_bytes <= allowed_bytes;
+if ~within_bound
+  printf('large input: the call added more than twice its working copies plus the result\n');
+end
+if isequal(size(labels), [P 1]) && all(ismember(labels, 1:5)) && (within_bound || ~enforce_memory_bound)
   printf('large input: passed\n');
 else
   printf('large input: FAILED\n');

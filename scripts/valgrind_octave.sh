@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs the Octave tests (octave/test_vendral.m) under valgrind memcheck and
+# Runs mid-sized calls (octave/memcheck_workout.m: engine threads, every
+# kernel and distance regime, errors) and then the Octave tests
+# (octave/test_vendral.m) in one octave-cli under valgrind memcheck, and
 # fails on any invalid access, uninitialised use or bad free whose stack
 # passes through the module, and on any leak the module caused. Octave's own
 # findings (leaks at exit, memory of its mx* query functions) are counted and
@@ -27,12 +29,14 @@ LD_PRELOAD="$work/hwy_timer_standin.so" valgrind --tool=memcheck --leak-check=fu
   --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible \
   --keep-debuginfo=yes --num-callers=60 --error-limit=no --track-origins=yes --log-file="$log" \
   octave-cli --no-gui --norc --quiet \
-  --eval "build_dir = '$build_dir'; source('$PWD/octave/test_vendral.m')" </dev/null >"$output" 2>&1 ||
+  --eval "build_dir = '$build_dir'; source('$PWD/octave/memcheck_workout.m'); source('$PWD/octave/test_vendral.m')" \
+  </dev/null >"$output" 2>&1 ||
   { cat "$output"; echo "octave-cli failed under valgrind (log: $log)" >&2; exit 1; }
 seconds=$(( $(date +%s) - start ))
 
 cat "$output"
-if grep -q "FAILED" "$output" || ! grep -Eq "^[0-9]+ passed, 0 failed$" "$output"; then
+if grep -q "FAILED" "$output" || ! grep -q "^memcheck workout done$" "$output" ||
+   ! grep -Eq "^[0-9]+ passed, 0 failed$" "$output"; then
   echo "the Octave tests failed under valgrind" >&2
   exit 1
 fi
@@ -78,4 +82,4 @@ awk -v module_re='vendral\\.mex|vendral::|mexFunction|classify_patterns|mxArray[
       module_errors, module_leaks, octave_errors, octave_leaks, host_kept
     exit (module_errors + module_leaks > 0)
   }' "$log" || { echo "valgrind found faults of the module (log: $log)" >&2; exit 1; }
-echo "valgrind: Octave tests ran in ${seconds} s under memcheck (log: $log)"
+echo "valgrind: workout and Octave tests ran in ${seconds} s under memcheck (log: $log)"
