@@ -3,7 +3,7 @@
 # sanitizers for SECONDS (default 120), starting from the committed seed
 # corpus fuzz/corpus/. New inputs go to build-sanitize/fuzz-corpus/ (kept
 # between runs); a failing input is written to build-sanitize/fuzz-artifacts/
-# and the script fails. Extra arguments go to libFuzzer, e.g. -jobs=2 -workers=2.
+# and the script fails. Extra arguments go to libFuzzer, e.g. -fork=2 for both cores.
 # Usage: bash scripts/fuzz.sh [SECONDS] [libFuzzer flags...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,5 +26,10 @@ if [ "$status" -ne 0 ]; then
 fi
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{s += $1} END {print s + 0}')
 rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | awk '{s += $1} END {print s + 0}')
+if [ "$runs" = 0 ]; then  # -fork mode: no final statistics, only progress lines
+  runs=$(grep -E '^#[0-9]+: cov:' "$log" | tail -1 | sed -E 's/^#([0-9]+):.*/\1/' || true)
+  runs=${runs:-0}
+  rate=$(( runs / seconds ))
+fi
 coverage=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 | sed -E 's/.*(cov: [0-9]+ ft: [0-9]+ corp: [^ ]+).*/\1/' || true)
 echo "fuzz: ${runs} executions in ${seconds} s (${rate} exec/s), ${coverage}, no failure"
