@@ -125,6 +125,7 @@ decoded_call decode_call(const uint8_t *data, size_t size) {
     call.options.null_for_zero_bytes = (header & 8) != 0;
     static const int thread_counts[] = {0, 1, 2, 4};
     call.engine_threads = thread_counts[(header >> 4) & 3];
+    call.literal_evaluation = (header & 0x40) != 0;
     const uint8_t refusal = bytes.next();
     call.options.fail_allocation = refusal < refusal_offset ? 0 : refusal - refusal_offset + 1;
     const int argument_count = bytes.next() % (max_arguments + 1);

@@ -5,7 +5,7 @@
 // Layout (a missing byte reads as 0):
 //   byte 0   nlhs = b % 3; bit 2: mexErrMsgTxt returns; bit 3: zero-byte
 //            requests answered with null; bits 4-5: engine threads (0 one per
-//            processor, else 1, 2 or 4)
+//            processor, else 1, 2 or 4); bit 6: the engine's literal evaluation
 //   byte 1   allocation to refuse: b < refusal_offset none, else b - refusal_offset + 1
 //   byte 2   argument count = b % 11
 //   then per argument:
@@ -61,6 +61,7 @@ const std::vector<double> &edge_values();
 struct decoded_call {
     int nlhs = 1;
     int engine_threads = 0;  // 0: one per processor
+    bool literal_evaluation = false;
     builtin_host::call_options options;
     std::vector<builtin_host::array_ptr> arguments;
     // Patterns with a huge row count and no columns would ask the host for a

@@ -13,7 +13,8 @@ namespace {
 // One line per argument, enough to rebuild the call in a test.
 std::string describe(const fuzzing::decoded_call &call) {
     std::string text = "nlhs " + std::to_string(call.nlhs) + ", threads " +
-                       std::to_string(call.engine_threads) + ", mexErrMsgTxt " +
+                       std::to_string(call.engine_threads) +
+                       (call.literal_evaluation ? ", literal evaluation" : "") + ", mexErrMsgTxt " +
                        (call.options.raise_returns ? "returns" : "ends the call") +
                        (call.options.null_for_zero_bytes ? ", null for zero bytes" : "") + "\n";
     for (const auto &argument : call.arguments) {
@@ -46,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const auto before = reliability::snapshot(call.arguments);
     // More threads than processors too: the result must not depend on them.
     vendral::set_thread_count(decoded.engine_threads);
+    vendral::set_evaluation(decoded.literal_evaluation ? vendral::evaluation::literal : vendral::evaluation::fast);
 
     const builtin_host::call_outcome outcome = builtin_host::call(call.nlhs, call.arguments, call.options);
 

@@ -3,6 +3,7 @@
 // memory refused at each step of a call. Usage: write_seed_corpus DIRECTORY
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@ argument labels(int count, int classes) {
 struct call {
     int nlhs = 1;
     int thread_choice = 0;  // 0 one per processor, 1, 2, 3: 1, 2 or 4 threads
+    bool literal = false;   // the engine's literal evaluation
     bool raise_returns = false;
     int refuse = 0;  // 1-based allocation to refuse, 0 for none
     std::vector<argument> arguments;
@@ -56,7 +58,8 @@ struct call {
 
 std::vector<uint8_t> encode(const call &c) {
     std::vector<uint8_t> bytes;
-    bytes.push_back(static_cast<uint8_t>(c.nlhs | (c.raise_returns ? 4 : 0) | c.thread_choice << 4));
+    bytes.push_back(static_cast<uint8_t>(c.nlhs | (c.raise_returns ? 4 : 0) | c.thread_choice << 4 |
+                                         (c.literal ? 0x40 : 0)));
     bytes.push_back(static_cast<uint8_t>(c.refuse == 0 ? 0 : c.refuse + fuzzing::refusal_offset - 1));
     bytes.push_back(static_cast<uint8_t>(c.arguments.size()));
     for (const argument &a : c.arguments) {
@@ -200,6 +203,9 @@ int main(int argc, char **argv) {
         c.arguments[5] = {double_class, {static_cast<uint8_t>(fuzzing::large_size_byte + 23), 3}, fuzzing::ramp,
                           {value_byte(-1.0), value_byte(0.5)}};
         seeds.push_back({"threads_" + std::to_string(choice), c});
+        c.literal = true;
+        c.refuse = choice == 0 ? 0 : 40 + choice;
+        seeds.push_back({"literal_" + std::to_string(choice), c});
     }
 
     for (const auto &seed : seeds) {

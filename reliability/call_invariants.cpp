@@ -1,6 +1,6 @@
 #include "call_invariants.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <sstream>
 
 #include "host/messages.h"
