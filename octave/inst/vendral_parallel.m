@@ -177,7 +177,7 @@ end
 % Servers load the vendral package unless its functions are already there.
 function prepare_servers (pool)
   reval (['if (! exist ("vendral_parallel_chunk", "file")) ', ...
-          'pkg load vendral; end'], pool);
+          'pkg ("load", "vendral"); end'], pool);
 end
 
 % Reads each block's console output: the per-pattern lines (renumbered over

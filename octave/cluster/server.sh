@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# One cluster server: its own network namespace (eth0 comes from lab.sh) and
+# host name; installs the vendral package for its user like a real cluster
+# machine, then starts Octave's pserver, which refuses to run as root.
+set -euo pipefail
+name=$1 address=$2 tarball=$3
+for _ in $(seq 100); do ip link show eth0 >/dev/null 2>&1 && break; sleep 0.1; done
+ip link show eth0 >/dev/null 2>&1 || { echo "FAILED: server $name got no network"; exit 1; }
+ip link set lo up
+ip addr add "$address/24" dev eth0
+ip link set eth0 up
+hostname "$name"
+
+home=/tmp/home_$name
+mkdir -p "$home"
+cp "$tarball" "$home/"
+chown -R nobody "$home"
+cd "$home"
+as_server_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" "$@"; }
+as_server_user octave-cli --no-gui --no-window-system --norc --quiet \
+  --eval "pkg ('install', '-local', '$home/$(basename "$tarball")')"
+# Without TLS: the network is private to this test.
+as_server_user /usr/libexec/octave-pserver --octave-binary "$(command -v octave-cli)" --no-auth
+# The server went to the background; keep the namespace until the test ends.
+exec sleep 3600
