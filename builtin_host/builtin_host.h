@@ -7,6 +7,7 @@
 #define VENDRAL_BUILTIN_HOST_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,10 @@ struct call_outcome {
 };
 
 call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options = {});
+
+// Runs body as if it were a call's work: host services are live, a raise ends
+// body, and the blocks it leaves are counted and reclaimed.
+call_outcome within_call(const std::function<void()> &body, const call_options &options = {});
 
 }  // namespace builtin_host
 

@@ -13,9 +13,22 @@ session current;
 
 namespace {
 
+#if defined(VENDRAL_BUILTIN_HOST_ENDS_CALL_WITH_LONGJMP)
+// A 32-bit MinGW DLL links its own static copy of the DWARF unwinder and
+// registers its frames with that copy only, so the host's unwinder cannot pass
+// through them: an exception from mexErrMsgTxt would end the process, not the
+// call. Such a host ends the call as a C host does, with a jump back to the
+// boundary; the module keeps no destructors in the frames jumped over.
+void *call_boundary[5];
+
+[[noreturn]] void end_call() { __builtin_longjmp(call_boundary, 1); }
+#else
 // Thrown by mexErrMsgTxt and caught at the call boundary: the host's way of
 // ending a call.
 struct raised_error {};
+
+[[noreturn]] void end_call() { throw raised_error{}; }
+#endif
 
 call_outcome idle_outcome;  // absorbs operations made outside a call
 
@@ -42,29 +55,45 @@ bool refuse_next_allocation() {
     return index == current.options.fail_allocation;
 }
 
-call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options) {
+call_outcome within_call(const std::function<void()> &body, const call_options &options) {
     call_outcome result;
     current = session{};
     current.options = options;
     current.outcome = &result;
     current.host_thread = std::this_thread::get_id();
 
-    std::vector<mxArray *> plhs(nlhs > 0 ? static_cast<size_t>(nlhs) : 1, nullptr);
+    // A raise ends the call here; what it made is reclaimed below.
+#if defined(VENDRAL_BUILTIN_HOST_ENDS_CALL_WITH_LONGJMP)
+    if (__builtin_setjmp(call_boundary) == 0) body();
+#else
     try {
-        mexFunction(nlhs, plhs.data(), static_cast<int>(args.size()),
-                    const_cast<const mxArray **>(args.data()));
+        body();
     } catch (const raised_error &) {
-        // The call ends here; its results are dropped below.
     }
+#endif
 
     result.blocks_left = current.blocks.size();
     for (auto &block : current.blocks) std::free(block.first);
-    if (!result.raised)
-        for (int i = 0; i < nlhs; ++i)
-            if (plhs[i] != nullptr && current.created_arrays.erase(plhs[i]) == 1)
-                result.results.emplace_back(plhs[i]);
     for (mxArray *array : current.created_arrays) delete array;
     current = session{};
+    return result;
+}
+
+call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options) {
+    std::vector<mxArray *> plhs(nlhs > 0 ? static_cast<size_t>(nlhs) : 1, nullptr);
+    std::vector<mxArray *> kept;
+    call_outcome result = within_call(
+        [&] {
+            mexFunction(nlhs, plhs.data(), static_cast<int>(args.size()),
+                        const_cast<const mxArray **>(args.data()));
+            // Results pass to the caller only when the call ends normally.
+            if (current.outcome->raised) return;
+            for (int i = 0; i < nlhs; ++i)
+                if (plhs[i] != nullptr && current.created_arrays.erase(plhs[i]) == 1)
+                    kept.push_back(plhs[i]);
+        },
+        options);
+    for (mxArray *array : kept) result.results.emplace_back(array);
     return result;
 }
 
@@ -136,7 +165,7 @@ void mexErrMsgTxt(const char *message) {
     builtin_host::call_outcome &outcome = builtin_host::outcome();
     if (outcome.raise_count++ == 0) outcome.error = message;
     outcome.raised = true;
-    if (!current.options.raise_returns) throw builtin_host::raised_error{};
+    if (!current.options.raise_returns) builtin_host::end_call();
 }
 
 void mexAddFlops(int count) {

@@ -2,7 +2,7 @@
 #include "classifier.h"
 #include "decision.h"
 #include "host_services.h"
-#include "literal.h"
+#include "engine.h"
 
 namespace vendral {
 
@@ -31,8 +31,12 @@ double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
         return nullptr;
     }
     const int32_t M = classes.count;
-    auto *scores = static_cast<double *>(host_calloc(at_least_one(M), sizeof(double)));
-    if (scores == nullptr) {
+    // One decision per pattern, made ahead of the printing so that the
+    // patterns can be scored in parallel; the lines come out in order.
+    auto *decisions = static_cast<decision *>(host_calloc(at_least_one(P), sizeof(decision)));
+    const engine_inputs in{N, d, templates, classes.class_of_template, M, kernel_type, p, h, P, patterns};
+    if (decisions == nullptr || !decide_patterns(in, decisions)) {
+        host_free(decisions);
         free_class_table(&classes);
         host_free(result);
         return nullptr;
@@ -44,10 +48,8 @@ double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
     }
     int32_t unclassified = 0;
     for (int32_t n = 1; n <= P; ++n) {
+        const decision &outcome = decisions[n - 1];
         if (oflag >= 3) host_printf("   Pattern #%d is being presented\n", n);
-        score_pattern_literal(N, d, templates, classes.class_of_template, kernel_type, p, h,
-                              patterns[n - 1], M, scores);
-        const decision outcome = decide(scores, M);
         comparison_count += outcome.comparisons;
         // With no classes at all there is no winner either: unclassifiable.
         if (outcome.tie || outcome.winner < 0) {
@@ -65,7 +67,7 @@ double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
     const int seconds = elapsed_whole_seconds(start_ms, milliseconds_since_load());
     if (oflag >= 1)
         print_summary(kernel_type, p, P, M, unclassified, flop_count, comparison_count, seconds);
-    host_free(scores);
+    host_free(decisions);
     free_class_table(&classes);
     return result;
 }

@@ -4,4 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
-octave-cli --no-gui --norc --quiet octave/iris_demo.m build data/iris.csv
+octave-cli --no-gui --norc --quiet \
+  --eval "build_dir = 'build'; iris_csv = 'data/iris.csv'; source('octave/iris_demo.m')" </dev/null

@@ -1,0 +1,40 @@
+// Scores and decides every test pattern. Two evaluations give the same bits:
+// the literal one (one pattern at a time, through the counted kernel table)
+// and the fast one (exact vectorised distances, patterns spread over threads).
+#ifndef VENDRAL_CLASSIFIER_ENGINE_H
+#define VENDRAL_CLASSIFIER_ENGINE_H
+
+#include <cstdint>
+
+#include "decision.h"
+
+namespace vendral {
+
+struct engine_inputs {
+    int32_t N;
+    int32_t d;
+    const double *const *templates;
+    const int32_t *class_of_template;
+    int32_t M;
+    int kernel_type;
+    double p;
+    double h;
+    int32_t P;
+    const double *const *patterns;
+};
+
+enum class evaluation { fast, literal };
+
+// Which evaluation runs and on how many threads (0: one per processor).
+// The outputs do not depend on either; tests and benchmarks compare them.
+void set_evaluation(evaluation mode);
+void set_thread_count(int threads);
+
+// Fills decisions[0..P) and adds the kernels' operation count to flop_count.
+// All memory comes from the host, on the calling thread, before any worker
+// starts. Returns false, with nothing left allocated, when memory is short.
+bool decide_patterns(const engine_inputs &in, decision *decisions);
+
+}  // namespace vendral
+
+#endif  // VENDRAL_CLASSIFIER_ENGINE_H

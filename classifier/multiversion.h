@@ -1,0 +1,52 @@
+// Runtime choice of vector width. One shipped build runs on every x86-64: the
+// widest-vector variant of each hot function is compiled for AVX-512 and
+// AVX2 besides the SSE2 baseline, and chosen once from what the processor
+// reports. Other builds use one variant: SSE2-width vectors where the
+// compiler has vector types, scalar code where it has not.
+#ifndef VENDRAL_CLASSIFIER_MULTIVERSION_H
+#define VENDRAL_CLASSIFIER_MULTIVERSION_H
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(VENDRAL_NO_MULTIVERSION)
+#define VENDRAL_DISPATCH 1
+#define VENDRAL_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx2,fma,bmi,bmi2,popcnt")))
+#define VENDRAL_TARGET_AVX2 __attribute__((target("avx2,fma,bmi,bmi2,popcnt")))
+#endif
+
+#if defined(__GNUC__)
+#define VENDRAL_BASELINE_WIDTH 2
+#else
+#define VENDRAL_BASELINE_WIDTH 1
+#endif
+
+namespace vendral {
+
+// The vector width, in doubles, the hot functions run with here: 8, 4, 2 or 1.
+int vector_width();
+
+// Runs the narrower variants instead (0: the widest the processor has), so
+// that tests can hold each variant to the literal evaluation. Not during a run.
+void limit_vector_width(int width);
+
+}  // namespace vendral
+
+// Defines name##_baseline (and, where the processor may have them,
+// name##_avx2 and name##_avx512) running the template `body` at that width,
+// and name##_for_width() returning the one for vector_width().
+#if defined(VENDRAL_DISPATCH)
+#define VENDRAL_WIDTH_VARIANTS(name, signature, arguments, body)                  \
+    void name##_baseline signature { body<VENDRAL_BASELINE_WIDTH> arguments; }   \
+    VENDRAL_TARGET_AVX2 void name##_avx2 signature { body<4> arguments; }         \
+    VENDRAL_TARGET_AVX512 void name##_avx512 signature { body<8> arguments; }     \
+    using name##_function = void(*) signature;                                    \
+    name##_function name##_for_width() {                                          \
+        const int width = vector_width();                                         \
+        return width == 8 ? name##_avx512 : width == 4 ? name##_avx2 : name##_baseline; \
+    }
+#else
+#define VENDRAL_WIDTH_VARIANTS(name, signature, arguments, body)                  \
+    void name##_baseline signature { body<VENDRAL_BASELINE_WIDTH> arguments; }   \
+    using name##_function = void(*) signature;                                    \
+    name##_function name##_for_width() { return name##_baseline; }
+#endif
+
+#endif  // VENDRAL_CLASSIFIER_MULTIVERSION_H

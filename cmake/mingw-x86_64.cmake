@@ -1,0 +1,5 @@
+# Cross-compiles for 64-bit Windows with Debian's MinGW-w64 (package
+# g++-mingw-w64-x86-64): the same module and its test host, for running the
+# module's tests under wine64.
+set(VENDRAL_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,232 @@
+// Every argument check by its exact message and in its order, as rows of
+// (what is wrong, expected text). A failing check allocates nothing, leaves the
+// arguments as they were and is the last thing the module does.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+#include "builtin_host/builtin_host.h"
+
+using builtin_host::array_ptr;
+using builtin_host::make_array;
+using builtin_host::make_matrix;
+using builtin_host::make_scalar;
+
+namespace {
+
+using arguments = std::vector<array_ptr>;
+
+arguments valid_arguments() {
+    arguments args;
+    args.push_back(make_matrix(3, 2, {0, 0, 1, 1, 5, 5}));
+    args.push_back(builtin_host::make_column({1, 1, 2}));
+    args.push_back(make_scalar(0));
+    args.push_back(make_scalar(2));
+    args.push_back(make_scalar(1));
+    args.push_back(make_matrix(2, 2, {0, 1, 4, 4}));
+    args.push_back(make_scalar(-1));
+    args.push_back(make_scalar(0));
+    return args;
+}
+
+array_ptr sparse_of(array_ptr array) {
+    array->sparse = true;
+    return array;
+}
+
+array_ptr complex_of(array_ptr array) {
+    array->imag.assign(array->real.size(), 7.0);
+    return array;
+}
+
+array_ptr logical_scalar(double value) {
+    array_ptr array = make_array(mxUINT8_CLASS, {1, 1}, {value});
+    array->logical = true;
+    return array;
+}
+
+const double nan = std::numeric_limits<double>::quiet_NaN();
+const double inf = std::numeric_limits<double>::infinity();
+
+struct check_row {
+    const char *what;
+    std::function<void(arguments &)> change;
+    int nlhs;
+    const char *expected;  // empty: the call succeeds
+};
+
+void set(arguments &args, int position, array_ptr value) { args[position] = std::move(value); }
+
+const std::vector<check_row> &check_rows() {
+    static const std::vector<check_row> rows = {
+        {"seven arguments", [](arguments &a) { a.pop_back(); }, 1, "VENDRAL: 8 input arguments required."},
+        {"nine arguments", [](arguments &a) { a.push_back(make_scalar(0)); }, 1, "VENDRAL: 8 input arguments required."},
+        {"no arguments", [](arguments &a) { a.clear(); }, 0, "VENDRAL: 8 input arguments required."},
+        {"Templates 3-D", [](arguments &a) { set(a, 0, make_array(mxDOUBLE_CLASS, {3, 2, 2})); }, 1,
+         "VENDRAL: 1st input argument (Templates) must be  a two dimensional array (matrix)."},
+        {"Templates int32", [](arguments &a) { set(a, 0, make_array(mxINT32_CLASS, {3, 2})); }, 1,
+         "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
+        {"Templates sparse", [](arguments &a) { set(a, 0, sparse_of(make_matrix(3, 2, {}))); }, 1,
+         "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
+        {"Templates a cell", [](arguments &a) { set(a, 0, make_array(mxCELL_CLASS, {3, 2})); }, 1,
+         "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
+        {"NLabels 3-D", [](arguments &a) { set(a, 1, make_array(mxDOUBLE_CLASS, {3, 1, 2})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must a vector."},
+        {"NLabels single", [](arguments &a) { set(a, 1, make_array(mxSINGLE_CLASS, {3, 1})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must be a full vector of class double."},
+        {"NLabels 2x1 for 3 templates", [](arguments &a) { set(a, 1, builtin_host::make_column({1, 2})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3."},
+        {"NLabels 1x4 for 3 templates", [](arguments &a) { set(a, 1, builtin_host::make_row({1, 2, 3, 4})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3."},
+        {"NLabels 3x2", [](arguments &a) { set(a, 1, make_matrix(3, 2, {})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3."},
+        {"NLabels 1x1 for 3 templates", [](arguments &a) { set(a, 1, make_scalar(1)); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3."},
+        {"NLabels holding NaN", [](arguments &a) { set(a, 1, builtin_host::make_column({1, nan, 2})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer range."},
+        {"NLabels holding -Inf", [](arguments &a) { set(a, 1, builtin_host::make_column({1, -inf, 2})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer range."},
+        {"NLabels holding 2^31", [](arguments &a) { set(a, 1, builtin_host::make_row({1, 2147483648.0, 2})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer range."},
+        {"NLabels holding -2^31-1", [](arguments &a) { set(a, 1, builtin_host::make_row({1, -2147483649.0, 2})); }, 1,
+         "VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer range."},
+        {"NLabels at the 32-bit edges", [](arguments &a) { set(a, 1, builtin_host::make_row({2147483647.9, -2147483648.9, 2})); }, 1, ""},
+        {"kernel_type 2x2", [](arguments &a) { set(a, 2, make_matrix(2, 2, {})); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be scalar."},
+        {"kernel_type 1x0", [](arguments &a) { set(a, 2, make_array(mxDOUBLE_CLASS, {1, 0})); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be scalar."},
+        {"kernel_type a cell", [](arguments &a) { set(a, 2, make_array(mxCELL_CLASS, {1, 1})); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be scalar."},
+        {"kernel_type 4", [](arguments &a) { set(a, 2, make_scalar(4)); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3."},
+        {"kernel_type -1", [](arguments &a) { set(a, 2, make_scalar(-1)); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3."},
+        {"kernel_type NaN", [](arguments &a) { set(a, 2, make_scalar(nan)); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3."},
+        {"kernel_type 2^32", [](arguments &a) { set(a, 2, make_scalar(4294967296.0)); }, 1,
+         "VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3."},
+        {"kernel_type -0.5 and 3.9 truncate", [](arguments &a) { set(a, 2, make_scalar(3.9)); }, 1, ""},
+        {"kernel_type a logical", [](arguments &a) { set(a, 2, logical_scalar(1)); }, 1, ""},
+        {"kernel_type a sparse row", [](arguments &a) { set(a, 2, sparse_of(builtin_host::make_row({2, 9}))); }, 1, ""},
+        {"norm_type 2x3", [](arguments &a) { set(a, 3, make_matrix(2, 3, {})); }, 1,
+         "VENDRAL: 4th input argument (norm_type) must be a scalar."},
+        {"norm_type 0.999", [](arguments &a) { set(a, 3, make_scalar(0.999)); }, 1,
+         "VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0."},
+        {"norm_type NaN", [](arguments &a) { set(a, 3, make_scalar(nan)); }, 1,
+         "VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0."},
+        {"norm_type +Inf", [](arguments &a) { set(a, 3, make_scalar(inf)); }, 1, ""},
+        {"h 0x1", [](arguments &a) { set(a, 4, make_array(mxDOUBLE_CLASS, {0, 1})); }, 1,
+         "VENDRAL: 5th input argument (h) must be a scalar."},
+        {"h 0", [](arguments &a) { set(a, 4, make_scalar(0)); }, 1,
+         "VENDRAL: 5th input argument (h) must be greater than 0.0."},
+        {"h -1", [](arguments &a) { set(a, 4, make_scalar(-1)); }, 1,
+         "VENDRAL: 5th input argument (h) must be greater than 0.0."},
+        {"h NaN", [](arguments &a) { set(a, 4, make_scalar(nan)); }, 1,
+         "VENDRAL: 5th input argument (h) must be greater than 0.0."},
+        {"h 1e-300", [](arguments &a) { set(a, 4, make_scalar(1e-300)); }, 1, ""},
+        {"Patterns 3-D", [](arguments &a) { set(a, 5, make_array(mxDOUBLE_CLASS, {2, 2, 3})); }, 1,
+         "VENDRAL: 6th input argument (Patterns) must be  a two dimensional array (matrix)."},
+        {"Patterns char", [](arguments &a) { set(a, 5, make_array(mxCHAR_CLASS, {2, 2})); }, 1,
+         "VENDRAL: 6th input argument (Patterns) must be a full matrix of class double."},
+        {"Patterns 7x3 against 2 columns", [](arguments &a) { set(a, 5, make_matrix(7, 3, {})); }, 1,
+         "VENDRAL: 6th input argument (Patterns) must be of type  7x2."},
+        {"unknown_label 2x2", [](arguments &a) { set(a, 6, make_matrix(2, 2, {})); }, 1,
+         "VENDRAL: 7th input argument (unknown_label) must be a scalar."},
+        {"unknown_label NaN", [](arguments &a) { set(a, 6, make_scalar(nan)); }, 1,
+         "VENDRAL: 7th input argument (unknown_label) must be a finite value within the 32-bit integer range."},
+        {"unknown_label 2^31", [](arguments &a) { set(a, 6, make_scalar(2147483648.0)); }, 1,
+         "VENDRAL: 7th input argument (unknown_label) must be a finite value within the 32-bit integer range."},
+        {"oflag a struct", [](arguments &a) { set(a, 7, make_array(mxSTRUCT_CLASS, {1, 1})); }, 1,
+         "VENDRAL: 8th input argument (oflag) must be scalar."},
+        {"oflag 4", [](arguments &a) { set(a, 7, make_scalar(4)); }, 1,
+         "VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3."},
+        {"oflag -1", [](arguments &a) { set(a, 7, make_scalar(-1)); }, 1,
+         "VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3."},
+        {"oflag -Inf", [](arguments &a) { set(a, 7, make_scalar(-inf)); }, 1,
+         "VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3."},
+        {"oflag 1x5, first element used", [](arguments &a) { set(a, 7, builtin_host::make_row({0, 9, 9, 9, 9})); }, 1, ""},
+        {"no result asked for", [](arguments &) {}, 0, "VENDRAL: 1 output argument required."},
+        {"two results asked for", [](arguments &) {}, 2, "VENDRAL: 1 output argument required."},
+        {"bad Templates reported before bad oflag",
+         [](arguments &a) {
+             set(a, 0, make_array(mxDOUBLE_CLASS, {1, 1, 2}));
+             set(a, 7, make_scalar(9));
+         },
+         1, "VENDRAL: 1st input argument (Templates) must be  a two dimensional array (matrix)."},
+        {"bad oflag reported before missing result",
+         [](arguments &a) { set(a, 7, make_scalar(9)); }, 0, "VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3."},
+        {"Patterns columns checked before unknown_label",
+         [](arguments &a) {
+             set(a, 5, make_matrix(1, 5, {}));
+             set(a, 6, make_scalar(nan));
+         },
+         1, "VENDRAL: 6th input argument (Patterns) must be of type  1x2."},
+    };
+    return rows;
+}
+
+std::vector<const mxArray *> raw(const arguments &args) {
+    std::vector<const mxArray *> pointers;
+    for (const auto &arg : args) pointers.push_back(arg.get());
+    return pointers;
+}
+
+}  // namespace
+
+TEST(ArgumentChecks, EveryRowEndsWithItsMessageOrSucceeds) {
+    for (const check_row &row : check_rows()) {
+        SCOPED_TRACE(row.what);
+        arguments args = valid_arguments();
+        row.change(args);
+        arguments before;
+        for (const auto &arg : args) before.push_back(builtin_host::clone(arg.get()));
+
+        const builtin_host::call_outcome outcome = builtin_host::call(row.nlhs, raw(args));
+
+        EXPECT_EQ(outcome.error, row.expected);
+        EXPECT_EQ(outcome.raised, row.expected[0] != '\0');
+        if (outcome.raised) {
+            EXPECT_EQ(outcome.allocations, 0u) << "checks allocate nothing";
+            EXPECT_TRUE(outcome.results.empty());
+            EXPECT_EQ(outcome.console, "");
+        } else {
+            ASSERT_EQ(outcome.results.size(), 1u);
+            // Only the working copies remain: a table and a block per row of
+            // Templates (3) and Patterns (2), and the labels.
+            EXPECT_EQ(outcome.blocks_left, 8u);
+        }
+        EXPECT_TRUE(outcome.warnings.empty());
+        EXPECT_EQ(outcome.misuses, 0);
+        for (size_t i = 0; i < args.size(); ++i)
+            EXPECT_TRUE(builtin_host::same_array(args[i].get(), before[i].get())) << "argument " << i + 1;
+    }
+}
+
+TEST(ArgumentChecks, NothingHappensAfterARaiseEvenWhenTheHostReturns) {
+    builtin_host::call_options returning;
+    returning.raise_returns = true;
+    for (const check_row &row : check_rows()) {
+        if (row.expected[0] == '\0') continue;
+        SCOPED_TRACE(row.what);
+        arguments args = valid_arguments();
+        row.change(args);
+        const builtin_host::call_outcome outcome = builtin_host::call(row.nlhs, raw(args), returning);
+        EXPECT_EQ(outcome.raise_count, 1);
+        EXPECT_EQ(outcome.error, row.expected);
+        EXPECT_EQ(outcome.operations_after_raise, 0);
+    }
+}
+
+TEST(ArgumentChecks, ComplexArraysAreReadByTheirRealParts) {
+    arguments args = valid_arguments();
+    const auto plain = builtin_host::call(1, raw(args));
+    args[0] = complex_of(make_matrix(3, 2, {0, 0, 1, 1, 5, 5}));
+    args[1] = complex_of(builtin_host::make_column({1, 1, 2}));
+    args[5] = complex_of(make_matrix(2, 2, {0, 1, 4, 4}));
+    const auto complex = builtin_host::call(1, raw(args));
+    ASSERT_FALSE(complex.raised) << complex.error;
+    EXPECT_EQ(complex.results[0]->real, plain.results[0]->real);
+    EXPECT_EQ(plain.results[0]->real, (std::vector<double>{1, 2}));
+}

@@ -1,0 +1,152 @@
+// The engine's building blocks: distances, kernels and their accounting, the
+// decision rule, the class table and the clock arithmetic.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "builtin_host/builtin_host.h"
+#include "classifier/class_table.h"
+#include "classifier/classifier.h"
+#include "classifier/decision.h"
+
+using namespace vendral;
+
+namespace {
+const double inf = std::numeric_limits<double>::infinity();
+const double not_a_number = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
+
+TEST(Distance, RegimesOnTheThreeFourFiveTriangle) {
+    const double origin[] = {0, 0}, corner[] = {3, 4};
+    EXPECT_EQ(pattern_distance(origin, corner, 2, 1.0), 7.0);
+    EXPECT_EQ(pattern_distance(origin, corner, 2, 2.0), 5.0);
+    EXPECT_EQ(pattern_distance(origin, corner, 2, inf), 4.0);
+    EXPECT_EQ(pattern_distance(origin, corner, 2, 3.0), std::pow(27.0 + 64.0, 1.0 / 3.0));
+    EXPECT_NEAR(pattern_distance(origin, corner, 2, 3.0), 4.4979, 1e-4);
+}
+
+TEST(Distance, IdenticalRowsAndNoColumnsGiveZero) {
+    const double row[] = {1.5, -2, 1e300};
+    for (double p : {1.0, 1.5, 2.0, 3.0, inf}) {
+        EXPECT_EQ(pattern_distance(row, row, 3, p), 0.0) << p;
+        EXPECT_EQ(pattern_distance(row, row, 0, p), 0.0) << p;
+    }
+}
+
+TEST(Distance, NaNNeverBecomesTheMaximumButSpoilsTheSums) {
+    const double a[] = {0, not_a_number, 0}, b[] = {1, 0, 2};
+    EXPECT_EQ(pattern_distance(a, b, 3, inf), 2.0);
+    EXPECT_TRUE(std::isnan(pattern_distance(a, b, 3, 1.0)));
+    EXPECT_TRUE(std::isnan(pattern_distance(a, b, 3, 2.0)));
+}
+
+TEST(Kernels, ValuesAtUnitDistanceAndWidth) {
+    EXPECT_EQ(kernel_gaussian(1, 1), std::exp(-0.5));
+    EXPECT_EQ(kernel_laplacian(1, 1), std::exp(-1.0));
+    EXPECT_EQ(kernel_cauchy(1, 1), 0.5);
+    EXPECT_EQ(kernel_squared_sinc(1, 1), std::pow(std::sin(0.5) / 0.5, 2));
+    EXPECT_NEAR(kernel_squared_sinc(1, 1), 0.919395, 1e-6);
+}
+
+TEST(Kernels, EveryKernelIsOneAtDistanceZero) {
+    for (const kernel_row &row : kernel_table) EXPECT_EQ(row.function(0.0, 0.3), 1.0) << row.display_name;
+}
+
+TEST(Kernels, SquaredSincLimits) {
+    EXPECT_EQ(kernel_squared_sinc(1e-320, 1e300), 1.0);  // the quotient underflows to 0
+    EXPECT_EQ(kernel_squared_sinc(1.0, 1.7e308), 1.0);   // h + h overflows
+    EXPECT_EQ(kernel_squared_sinc(inf, 1.0), 0.0);
+    EXPECT_EQ(kernel_squared_sinc(1e300, 1e-300), 0.0);  // the quotient overflows
+    EXPECT_TRUE(std::isnan(kernel_squared_sinc(not_a_number, 1.0)));
+    EXPECT_EQ(kernel_squared_sinc(4 * std::acos(-1.0), 1.0) < 1e-30, true);
+}
+
+TEST(Kernels, DistantPatternsUnderflowToZero) {
+    EXPECT_EQ(kernel_gaussian(1e3, 1.0), 0.0);
+    EXPECT_EQ(kernel_laplacian(1e4, 1.0), 0.0);
+}
+
+TEST(Kernels, TableRowsCarryNameAndWeightAndCountTheirCalls) {
+    const char *names[] = {"gaussian", "squared sinc", "laplacian", "cauchy"};
+    const uint32_t weights[] = {4, 5, 2, 4};
+    for (int k = 0; k < kernel_count; ++k) {
+        EXPECT_STREQ(kernel_table[k].display_name, names[k]);
+        EXPECT_EQ(kernel_table[k].flops_per_call, weights[k]);
+        flop_count = 0;
+        for (int call = 0; call < 10; ++call) kernel_table[k].function(call, 1.0);
+        EXPECT_EQ(flop_count, 10u * weights[k]) << names[k];
+    }
+}
+
+TEST(Decision, RuleOverScoreSequences) {
+    struct row {
+        std::vector<double> scores;
+        int32_t winner;
+        bool tie;
+        uint32_t comparisons;
+    };
+    const std::vector<row> rows = {
+        {{5, 5, 7}, 2, false, 4},  // a later higher score clears the tie
+        {{5, 3, 5}, 0, true, 4},
+        {{0}, 0, false, 1},        // a single class wins even at 0
+        {{0, 0}, 0, true, 3},      // everything underflowed
+        {{not_a_number, 1}, 1, false, 2},   // the next class takes over from a NaN best
+        {{1, not_a_number}, 1, false, 2},   // a NaN wins only as the last entry
+        {{1, not_a_number, 0.5}, 2, false, 3},
+        {{2, 1, 2, 2}, 0, true, 6},
+        {{}, -1, false, 0},
+    };
+    for (const row &r : rows) {
+        const decision outcome = decide(r.scores.data(), static_cast<int32_t>(r.scores.size()));
+        EXPECT_EQ(outcome.winner, r.winner) << ::testing::PrintToString(r.scores);
+        EXPECT_EQ(outcome.tie, r.tie) << ::testing::PrintToString(r.scores);
+        EXPECT_EQ(outcome.comparisons, r.comparisons) << ::testing::PrintToString(r.scores);
+    }
+}
+
+TEST(Clock, WholeSecondsAreTakenBeforeTheDifference) {
+    EXPECT_EQ(elapsed_whole_seconds(900, 1100), 1);
+    EXPECT_EQ(elapsed_whole_seconds(1100, 1900), 0);
+    EXPECT_EQ(elapsed_whole_seconds(0, 2999), 2);
+    EXPECT_GE(milliseconds_since_load(), 0);
+}
+
+TEST(ClassTable, FirstOccurrenceOrderAndExactMatching) {
+    const double labels[] = {2, 1, 2, 3, 1.5, 1.5, 1, -0.5, 0, -7.9};
+    class_table table;
+    const auto outcome = builtin_host::within_call([&] {
+        ASSERT_TRUE(build_class_table(10, labels, &table));
+        const std::vector<int32_t> entries(table.labels, table.labels + table.count);
+        // Each 1.5 appends an entry labelled 1; -0.5 appends 0, which the
+        // exact 0 then joins.
+        EXPECT_EQ(entries, (std::vector<int32_t>{2, 1, 3, 1, 1, 0, -7}));
+        const std::vector<int32_t> classes(table.class_of_template, table.class_of_template + 10);
+        EXPECT_EQ(classes, (std::vector<int32_t>{0, 1, 0, 2, 1, 1, 1, 5, 5, 6}));
+        free_class_table(&table);
+    });
+    EXPECT_EQ(outcome.blocks_left, 0u);
+    EXPECT_EQ(outcome.misuses, 0);
+}
+
+TEST(ClassTable, ManyDistinctLabelsAndEveryAllocationFailure) {
+    std::vector<double> labels;
+    for (int i = 0; i < 5000; ++i) labels.push_back((i * 7919) % 3001 - 1500);
+    for (uint64_t refuse = 1;; ++refuse) {
+        bool built = false;
+        const auto outcome = builtin_host::within_call(
+            [&] {
+                class_table table;
+                built = build_class_table(5000, labels.data(), &table);
+                if (built) {
+                    EXPECT_EQ(table.count, 3001);
+                    for (int j = 0; j < 5000; ++j)
+                        EXPECT_EQ(table.labels[table.class_of_template[j]], static_cast<int32_t>(labels[j]));
+                    free_class_table(&table);
+                }
+            },
+            builtin_host::call_options{refuse, false, false});
+        EXPECT_EQ(outcome.blocks_left, 0u) << "refused allocation " << refuse;
+        if (built) break;
+    }
+}
