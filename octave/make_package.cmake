@@ -1,6 +1,7 @@
 # Writes BINARY_DIR/vendral-VERSION.tar.gz, the Octave package that
 # `pkg install` compiles with mkoctfile --mex. Run by the octave-package
-# target: cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DVERSION=... -P make_package.cmake
+# target: cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DVERSION=... [-DSOURCE_FLAGS=<file>]
+# -P make_package.cmake (SOURCE_FLAGS: per-file options, see CMakeLists.txt).
 # Sources and functions are gathered from the tree at every run, so files
 # added later need no edit here.
 foreach(input SOURCE_DIR BINARY_DIR VERSION)
@@ -24,6 +25,9 @@ foreach(folder host classifier)
        FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.hpp" PATTERN "*.inc")
 endforeach()
 file(COPY ${package_files}/Makefile DESTINATION ${stage}/src)
+if(DEFINED SOURCE_FLAGS)
+  configure_file(${SOURCE_FLAGS} ${stage}/src/source_flags.mk COPYONLY)
+endif()
 
 # The user functions. build_vendral needs a source tree, which an installed
 # package does not keep; helpers that users do not call stay out of INDEX.

@@ -29,24 +29,42 @@ pkg ('prefix', prefix, prefix);
 pkg ('local_list', fullfile (scratch, 'octave_packages'));
 
 % The package compiles every host/ and classifier/ source of the tree with
-% the module's flags (make -n prints the command pkg install will run).
+% the module's flags and the per-file options of the CMake build (make -n
+% prints the commands pkg install will run), and links them with threads.
 unpacked = fullfile (scratch, 'unpacked');
 untar (tarball, unpacked);
 package_src = fullfile (unpacked, sprintf ('vendral-%s', version{1}), 'src');
-[status, command] = system (sprintf ('make -n -C "%s" MKOCTFILE=mkoctfile', package_src));
-expect (status == 0, 'make -n in the package failed:\n%s', command);
-for flag = {'mkoctfile --mex', '-DVENDRAL_USE_HOST_MEX_H', '-std=c++17', '-ffp-contract=off', ...
-            '-pthread'}
-  expect (~isempty (strfind (command, flag{1})), 'the package does not compile with %s:\n%s', ...
-          flag{1}, command);
+[status, commands] = system (sprintf ('make -n -C "%s" MKOCTFILE=mkoctfile', package_src));
+expect (status == 0, 'make -n in the package failed:\n%s', commands);
+commands = strsplit (commands, "\n");
+per_file = {};
+if exist (fullfile (package_src, 'source_flags.mk'), 'file')
+  per_file = regexp (fileread (fullfile (package_src, 'source_flags.mk')), ...
+                     'FLAGS_(\S+) := ([^\n]*)', 'tokens');
 end
+expect (~isempty (per_file), 'the package carries no per-file options of the CMake build');
 for folder = {'host', 'classifier'}
   sources = dir (fullfile (source_dir, folder{1}, '*.cpp'));
   for k = 1:numel (sources)
     source = [folder{1} '/' sources(k).name];
-    expect (~isempty (strfind (command, source)), 'the package does not compile %s', source);
+    line = commands(~cellfun (@isempty, regexp (commands, [' ' regexptranslate('escape', source) '$'])));
+    expect (numel (line) == 1, 'the package does not compile %s', source);
+    wanted = {'mkoctfile --mex -c -o ', '-DVENDRAL_USE_HOST_MEX_H', '-std=c++17', ...
+              '-ffp-contract=off', '-fno-fast-math', '-pthread'};
+    for f = 1:numel (per_file)
+      if strcmp (per_file{f}{1}, source)
+        wanted{end + 1} = per_file{f}{2};
+      end
+    end
+    for w = 1:numel (wanted)
+      expect (~isempty (strfind (line{1}, wanted{w})), 'the package compiles %s without %s:\n%s', ...
+              source, wanted{w}, line{1});
+    end
   end
 end
+link = commands(~cellfun (@isempty, strfind (commands, '-o vendral.mex ')));
+expect (numel (link) == 1 && ~isempty (strfind (link{1}, '--mex -o vendral.mex -pthread')), ...
+        'the package does not link vendral.mex with threads');
 
 tic;
 pkg ('install', '-local', tarball);

@@ -18,8 +18,10 @@
 %    module      the full name of the built module.
 %
 %  The sources are compiled as C++17 against the host's mex.h, with
-%  contraction of a*b+c into fused multiply-adds switched off so that the
-%  results do not depend on the compiler, and linked with threads.
+%  contraction of a*b+c into fused multiply-adds and value-changing
+%  optimisations switched off so that the results do not depend on the
+%  compiler, math functions free not to set errno (the module never reads
+%  it), and linked with threads.
 %
 %  Example (from the top of the vendral source tree)
 %    addpath (fullfile (pwd, 'octave', 'inst'));
@@ -60,9 +62,11 @@ function module = build_vendral (output_dir, source_dir)
     delete (module);
   end
   if is_octave ()
-    mex ('-DVENDRAL_USE_HOST_MEX_H', ['-I' source_dir], '-std=c++17', ...
-         '-ffp-contract=off', '-fno-fast-math', '-pthread', ...
-         '-o', module, sources{:});
+    % -o first: Octave 7's mkoctfile silently builds nothing when unknown
+    % compiler options come before the sources and -o after them.
+    mex ('-o', module, '-DVENDRAL_USE_HOST_MEX_H', ['-I' source_dir], '-std=c++17', ...
+         '-ffp-contract=off', '-fno-fast-math', '-fno-math-errno', '-pthread', ...
+         '-Wno-psabi', sources{:});
   else
     flags = matlab_flags ();
     mex ('-DVENDRAL_USE_HOST_MEX_H', ['-I' source_dir], flags{:}, ...
@@ -110,7 +114,8 @@ function flags = matlab_flags ()
   if ~isempty (compiler) && strncmpi (compiler(1).Manufacturer, 'Microsoft', 9)
     flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
   else
-    flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math -pthread', ...
+    flags = {['CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math ', ...
+              '-fno-math-errno -pthread -Wno-psabi'], ...
              'LDFLAGS=$LDFLAGS -pthread'};
   end
 end
