@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
 # The client's side of the test cluster; runs as pid 1 of fresh network, uts,
-# pid and mount namespaces (see run_cluster_test.sh).
+# pid and mount namespaces (see run_cluster_test.sh). Client and servers
+# follow the steps of docs/user_guide.md, as an ordinary user (nobody).
 set -euo pipefail
 build_dir=$1 source_dir=$2 tarball=$3
 here=$(dirname "$(realpath "$0")")
 
-# Private /tmp (the servers' pid files, homes and Octave's temporary files)
-# and private host names for the three machines.
+# A private /tmp (homes, pid files, logs) and the host names of the guide.
 mount --make-rprivate /
 mount -t tmpfs tmpfs /tmp
-printf '127.0.0.1 localhost\n10.77.0.1 vclient\n10.77.0.2 vnodea\n10.77.0.3 vnodeb\n' >/tmp/hosts
+printf '127.0.0.1 localhost\n10.0.0.1 client\n10.0.0.2 node1\n10.0.0.3 node2\n' >/tmp/hosts
 mount --bind /tmp/hosts /etc/hosts
-hostname vclient
+hostname client
 ip link set lo up
 ip link add br0 type bridge
-ip addr add 10.77.0.1/24 dev br0
+ip addr add 10.0.0.1/24 dev br0
 ip link set br0 up
 
+server_pids=()
 start_server() {  # name address
   unshare --net --uts bash "$here/server.sh" "$1" "$2" "$tarball" &
   local pid=$! own_net
+  server_pids+=("$pid")
   # The cable can only go in once the server has its own network namespace.
   own_net=$(readlink /proc/self/ns/net)
   for _ in $(seq 200); do
@@ -30,26 +32,46 @@ start_server() {  # name address
   ip link set "v$1" master br0
   ip link set "v$1" up
 }
-start_server vnodea 10.77.0.2
-start_server vnodeb 10.77.0.3
+start_server node1 10.0.0.2
+start_server node2 10.0.0.3
 
 # Each server installs the package first (a compile), then listens.
-for server in vnodea vnodeb; do
+for server in node1 node2; do
   until timeout 2 bash -c "exec 3<>/dev/tcp/$server/12502" 2>/dev/null; do
     [ "$SECONDS" -gt 150 ] && { echo "FAILED: server $server did not start"; exit 1; }
     sleep 0.2
   done
 done
 
-# The servers work in the client's folder when they have it: make it theirs too.
-mkdir -m 1777 /tmp/work
-cd /tmp/work
+# The client: an ordinary user with the package installed, working in its
+# home, which the servers then use as their folder too.
+home=/tmp/home_client
+mkdir -p "$home"
+cp "$tarball" "$home/"
+chown -R nobody "$home"
+as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" "$@"; }
+cd "$home"
 status=0
-octave-cli --no-gui --no-window-system --norc --quiet \
-  "$source_dir/octave/cluster/test_parallel_cluster.m" "$build_dir" || status=$?
+as_user octave-cli --no-gui --no-window-system --norc --quiet \
+  "$source_dir/octave/cluster/test_parallel_cluster.m" "$build_dir" "$source_dir" \
+  "$(basename "$tarball")" || status=$?
 if [ "$status" -ne 0 ]; then
-  for log in /tmp/octave_error-*.log /tmp/work/octave_error-*.log; do
+  for log in /tmp/octave_error-*.log "$home"/octave_error-*.log; do
     [ -s "$log" ] && { echo "--- $log"; cat "$log"; }
   done
+  exit "$status"
 fi
-exit "$status"
+
+# Step 6 of the guide on each server, then no server may be left.
+for pid in "${server_pids[@]}"; do
+  nsenter --target "$pid" --uts -- bash -c 'kill $(cat /tmp/.octave-$(hostname).pid)'
+done
+for _ in $(seq 50); do
+  ps -eo comm= | grep -q '^octave-pserver$' || break
+  sleep 0.1
+done
+if ps -eo comm= | grep -q '^octave-pserver$'; then
+  echo "FAILED: a server survived the guide's kill command"
+  exit 1
+fi
+echo "octave_parallel_cluster: servers stopped"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One cluster server: its own network namespace (eth0 comes from lab.sh) and
-# host name; installs the vendral package for its user like a real cluster
-# machine, then starts Octave's pserver, which refuses to run as root.
+# host name. As an ordinary user it installs the vendral package and starts
+# the server with the commands of docs/user_guide.md.
 set -euo pipefail
 name=$1 address=$2 tarball=$3
 for _ in $(seq 100); do ip link show eth0 >/dev/null 2>&1 && break; sleep 0.1; done
@@ -16,10 +16,8 @@ mkdir -p "$home"
 cp "$tarball" "$home/"
 chown -R nobody "$home"
 cd "$home"
-as_server_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" "$@"; }
-as_server_user octave-cli --no-gui --no-window-system --norc --quiet \
-  --eval "pkg ('install', '-local', '$home/$(basename "$tarball")')"
-# Without TLS: the network is private to this test.
-as_server_user /usr/libexec/octave-pserver --octave-binary "$(command -v octave-cli)" --no-auth
+as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" "$@"; }
+as_user octave-cli --eval "pkg install $(basename "$tarball")"
+as_user /usr/libexec/octave-pserver --octave-binary /usr/bin/octave-cli --no-auth
 # The server went to the background; keep the namespace until the test ends.
 exec sleep 3600

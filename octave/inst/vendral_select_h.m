@@ -126,6 +126,10 @@ function folds = assign_folds (labels, k, seed)
 end
 
 function draw_error_curve (h_grid, errors, best)
+  if exist ('OCTAVE_VERSION', 'builtin')
+    quiet = warning ('off', 'Octave:gnuplot-graphics');
+    restore_warning = onCleanup (@() warning (quiet));
+  end
   semilogx (h_grid, errors, 'o-', h_grid(best), errors(best), 'r*', ...
             'MarkerSize', 8);
   xlabel ('window width h');
