@@ -6,9 +6,20 @@ set -euo pipefail
 build_dir=$1 source_dir=$2 tarball=$3
 here=$(dirname "$(realpath "$0")")
 
-# A private /tmp (homes, pid files, logs) and the host names of the guide.
+# A private /tmp (homes, pid files, logs) holding, readable for the ordinary
+# user, everything the machines need from the trees (which may sit in a
+# private folder, or under the /tmp it hides); then the guide's host names.
 mount --make-rprivate /
-mount -t tmpfs tmpfs /tmp
+stage=$build_dir/octave-tests/octave_parallel_cluster
+mkdir -p "$stage"
+mount -t tmpfs tmpfs "$stage"
+mkdir "$stage/lab"
+cp -r "$source_dir/octave/testing" "$here/test_parallel_cluster.m" "$here/server.sh" \
+  "$source_dir/docs/user_guide.md" "$tarball" "$stage/lab/"
+chmod -R a+rX "$stage"
+mount --move "$stage" /tmp
+lab=/tmp/lab
+tarball=$lab/$(basename "$tarball")
 printf '127.0.0.1 localhost\n10.0.0.1 client\n10.0.0.2 node1\n10.0.0.3 node2\n' >/tmp/hosts
 mount --bind /tmp/hosts /etc/hosts
 hostname client
@@ -19,7 +30,7 @@ ip link set br0 up
 
 server_pids=()
 start_server() {  # name address
-  unshare --net --uts bash "$here/server.sh" "$1" "$2" "$tarball" &
+  unshare --net --uts bash "$lab/server.sh" "$1" "$2" "$tarball" &
   local pid=$! own_net
   server_pids+=("$pid")
   # The cable can only go in once the server has its own network namespace.
@@ -53,8 +64,7 @@ as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$hom
 cd "$home"
 status=0
 as_user octave-cli --no-gui --no-window-system --norc --quiet \
-  "$source_dir/octave/cluster/test_parallel_cluster.m" "$build_dir" "$source_dir" \
-  "$(basename "$tarball")" || status=$?
+  "$lab/test_parallel_cluster.m" "$lab" "$(basename "$tarball")" || status=$?
 if [ "$status" -ne 0 ]; then
   for log in /tmp/octave_error-*.log "$home"/octave_error-*.log; do
     [ -s "$log" ] && { echo "--- $log"; cat "$log"; }

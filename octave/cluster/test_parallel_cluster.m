@@ -1,14 +1,15 @@
 % The cluster example of docs/user_guide.md, run as written on the client
 % against the servers node1 and node2: vendral_parallel loads the package the
 % servers installed, and gives the labels and console of one vendral call.
-% Arguments: build folder, source folder, the package file (in this folder).
+% Arguments: the folder lab.sh filled (testing/, user_guide.md) and the
+% package file (in the current folder).
 1;
 command_line = argv ();
-[build_dir, source_dir, package_file] = command_line{end - 2:end};
-addpath (fullfile (source_dir, 'octave', 'testing'));
+[lab, package_file] = command_line{end - 1:end};
+addpath (fullfile (lab, 'testing'));
 pkg ('install', package_file);
 
-guide = fileread (fullfile (source_dir, 'docs', 'user_guide.md'));
+guide = fileread (fullfile (lab, 'user_guide.md'));
 blocks = regexp (guide, '```octave\n(.*?)```', 'tokens');
 example = blocks(~cellfun (@isempty, strfind (cellfun (@(b) b{1}, blocks, 'UniformOutput', false), ...
                                                'pconnect')));
