@@ -48,6 +48,16 @@ expect (exist (other, 'file') == 2, 'no picture for the second data set');
 [gx, gy] = meshgrid (blobs.x, blobs.y);
 expect_equal (blobs.labels{3}, reshape (vendral (templates, classes, 2, Inf, 1.5, [gx(:), gy(:)], 6, 0), ...
                                        size (gx)), 'laplacian regions of the second data set');
+% A bare call without a display saves to the default file and prints
+% nothing else.
+setenv ('DISPLAY', '');
+setenv ('WAYLAND_DISPLAY', '');
+printed = evalc ('vendral_demo');
+expect_equal (printed, "vendral_demo: decision regions saved to vendral_decision_regions.png\n", ...
+              'console of a bare vendral_demo');
+expect (exist (fullfile (scratch, 'vendral_decision_regions.png'), 'file') == 2, ...
+        'no default picture from a bare vendral_demo');
+
 expect_error ('vendral_demo (other, X, y);', ...
               'vendral_demo: Templates must have two columns', 'four features');
 printf ('octave_demo_picture: all checks passed\n');

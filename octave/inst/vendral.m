@@ -82,7 +82,8 @@
 %  prints the summary and gives labels = [1; 2; -1]: the third pattern lies
 %  exactly between the two classes and gets the unknown_label -1.
 %
-%  See also vendral_select_h, vendral_demo, vendral_parallel, build_vendral.
+%  See also vendral_iris, vendral_select_h, vendral_demo, vendral_parallel,
+%  build_vendral.
 
 % This file carries the help text.  The compiled module of the same name in
 % the same folder (vendral.mex in Octave, vendral.mexa64 etc. in MATLAB)

@@ -33,7 +33,9 @@
 %
 %  See also vendral, vendral_iris, vendral_select_h.
 
-function regions = vendral_demo (png_file, Templates, NLabels, h, norm_type)
+% The structure is returned only when asked for: a bare vendral_demo call
+% would otherwise print all of it.
+function varargout = vendral_demo (png_file, Templates, NLabels, h, norm_type)
   if nargin < 1
     png_file = '';
     if ~has_display ()
@@ -62,6 +64,9 @@ function regions = vendral_demo (png_file, Templates, NLabels, h, norm_type)
   draw_regions (regions, Templates, NLabels, axis_names, png_file);
   if ~isempty (png_file)
     fprintf ('vendral_demo: decision regions saved to %s\n', png_file);
+  end
+  if nargout > 0
+    varargout{1} = regions;
   end
 end
 
