@@ -72,7 +72,7 @@
 %  Errors
 %    Bad arguments raise an error naming the argument, for example
 %    "VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0."
-%    The user's guide (docs/user_guide.md) lists every message.
+%    The user's guide (README.md) lists every message.
 %
 %  Example
 %    Templates = [0 0; 0 1; 5 5; 5 6];

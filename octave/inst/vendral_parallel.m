@@ -40,7 +40,7 @@
 %    labels = vendral_parallel (X, y, 0, 2, 0.5, X, -1, 1, 2);
 %    isequal (labels, vendral (X, y, 0, 2, 0.5, X, -1, 0))
 %
-%  Example (a cluster; see docs/user_guide.md for setting up the servers)
+%  Example (a cluster; see README.md for setting up the servers)
 %    pkg load parallel
 %    pool = pconnect ({'node1', 'node2'});
 %    labels = vendral_parallel (X, y, 0, 2, 0.5, X, -1, 1, pool);
