@@ -135,18 +135,17 @@ inline double lane_sum(const double *values) {
            ((values[4] + values[5]) + (values[6] + values[7]));
 }
 
-// Fast scores of one pattern and their bounds; false when some lane could
-// not be bounded.
-bool score_fast(const shared_work &work, const double *pattern, scratch *buffers) {
+// Adds the kernel values of tiles [first_tile, end_tile) at their fast
+// distances from the pattern, and their bounds, to the class sums; false
+// when some lane could not be bounded.
+bool add_tiles(const shared_work &work, const double *pattern, int32_t first_tile, int32_t end_tile,
+               double *scores, double *errors) {
     const engine_inputs &in = *work.in;
     const packed_templates &packed = work.packed;
-    double *scores = buffers->scores;
-    double *errors = buffers->errors;
-    for (int32_t c = 0; c < in.M; ++c) scores[c] = errors[c] = 0.0;
     double distance[tile_lanes], value[tile_lanes], error[tile_lanes];
     static_assert(tile_lanes == kernel_lanes, "one kernel call per tile");
-    for (int32_t tile = 0; tile < packed.blocks; tile += tile_blocks) {
-        const int32_t first = tile * block_lanes;
+    for (int32_t tile = first_tile; tile < end_tile; ++tile) {
+        const int32_t first = tile * tile_lanes;
         const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
         if (!tile_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern,
                             in.d, in.p, valid, distance))
@@ -157,7 +156,7 @@ bool score_fast(const shared_work &work, const double *pattern, scratch *buffers
             if (block_first >= in.N) break;
             const double *block_value = value + t * block_lanes;
             const double *block_error = error + t * block_lanes;
-            const int32_t c = packed.block_class[tile + t];
+            const int32_t c = packed.block_class[tile * tile_blocks + t];
             if (c >= 0) {
                 scores[c] += lane_sum(block_value);
                 errors[c] += lane_sum(block_error);
@@ -170,12 +169,15 @@ bool score_fast(const shared_work &work, const double *pattern, scratch *buffers
             }
         }
     }
-    // Both sides sum the same non-negative terms, in different orders: each
-    // is within (n - 1)u of the exact sum, so they differ by at most 2nu.
-    for (int32_t c = 0; c < in.M; ++c)
-        errors[c] = 1.01 * (errors[c] + packed.class_sizes[c] * 0x1p-52 * scores[c]) +
-                    packed.class_sizes[c] * 0x1p-1060;
     return true;
+}
+
+// Both sides sum the same non-negative terms, in different orders: each is
+// within (n - 1)u of the exact sum, so they differ by at most 2nu.
+void finish_bounds(const shared_work &work, const double *scores, double *errors) {
+    const int32_t *sizes = work.packed.class_sizes;
+    for (int32_t c = 0; c < work.in->M; ++c)
+        errors[c] = 1.01 * (errors[c] + sizes[c] * 0x1p-52 * scores[c]) + sizes[c] * 0x1p-1060;
 }
 
 // The decision on fast scores, valid for the literal scores too when every
@@ -194,23 +196,54 @@ bool decide_with_margins(const double *scores, const double *errors, int32_t M, 
     return true;
 }
 
-void decide_one(const shared_work &work, const double *pattern, scratch *buffers, decision *outcome) {
-    const engine_inputs &in = *work.in;
-    if (work.regime != distance_regime::general && score_fast(work, pattern, buffers) &&
-        decide_with_margins(buffers->scores, buffers->errors, in.M, outcome))
-        return;
-    score_literally(in, pattern, buffers->scores);
-    *outcome = decide(buffers->scores, in.M);
+// Templates per pass over a group of patterns: about 256 KiB of them, so that
+// they stay in the core's cache while every pattern of the group meets them.
+int32_t tiles_per_pass(int32_t d) {
+    const int64_t tile_bytes = static_cast<int64_t>(tile_lanes) * std::max<int32_t>(d, 1) * sizeof(double);
+    return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
-// Takes chunks of patterns until none are left. Touches no host service.
-void work(shared_work *work, scratch buffers) {
-    const engine_inputs &in = *work->in;
+// Decides patterns [first, end) (at most patterns_per_chunk of them).
+// Touches no host service.
+void decide_group(const shared_work &work, int32_t first, int32_t end, const scratch &buffers,
+                  size_t stride) {
+    const engine_inputs &in = *work.in;
+    const int count = end - first;
+    bool usable[patterns_per_chunk];
+    for (int k = 0; k < count; ++k) {
+        usable[k] = work.regime != distance_regime::general;
+        std::fill_n(buffers.scores + k * stride, in.M, 0.0);
+        std::fill_n(buffers.errors + k * stride, in.M, 0.0);
+    }
+    if (work.regime != distance_regime::general) {
+        const int32_t tiles = work.packed.blocks / tile_blocks;
+        const int32_t pass = tiles_per_pass(in.d);
+        for (int32_t tile = 0; tile < tiles; tile += pass)
+            for (int k = 0; k < count; ++k)
+                if (usable[k])
+                    usable[k] = add_tiles(work, in.patterns[first + k], tile, std::min(tiles, tile + pass),
+                                          buffers.scores + k * stride, buffers.errors + k * stride);
+    }
+    for (int k = 0; k < count; ++k) {
+        double *scores = buffers.scores + k * stride;
+        double *errors = buffers.errors + k * stride;
+        decision *outcome = &work.decisions[first + k];
+        if (usable[k]) {
+            finish_bounds(work, scores, errors);
+            if (decide_with_margins(scores, errors, in.M, outcome)) continue;
+        }
+        // Too close to call on the fast scores: the literal evaluation decides.
+        score_literally(in, in.patterns[first + k], scores);
+        *outcome = decide(scores, in.M);
+    }
+}
+
+// Takes chunks of patterns until none are left.
+void work(shared_work *work, scratch buffers, size_t stride) {
     for (;;) {
         const int32_t first = work->next_chunk.fetch_add(patterns_per_chunk);
-        if (first >= in.P) return;
-        const int32_t end = std::min<int32_t>(in.P, first + patterns_per_chunk);
-        for (int32_t n = first; n < end; ++n) decide_one(*work, in.patterns[n], &buffers, &work->decisions[n]);
+        if (first >= work->in->P) return;
+        decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), buffers, stride);
     }
 }
 
@@ -227,20 +260,25 @@ int thread_count_for(int32_t P) {
 #endif
 }
 
+// Each thread gets patterns_per_chunk rows of scores and of bounds.
 void run_workers(shared_work *shared, double *buffers, size_t stride, int threads) {
-    auto buffers_of = [&](int t) { return scratch{buffers + 2 * stride * t, buffers + 2 * stride * t + stride}; };
+    const size_t per_thread = 2 * patterns_per_chunk * stride;
+    auto buffers_of = [&](int t) {
+        double *mine = buffers + per_thread * t;
+        return scratch{mine, mine + patterns_per_chunk * stride};
+    };
 #if defined(VENDRAL_SINGLE_THREAD)
     (void)threads;
-    work(shared, buffers_of(0));
+    work(shared, buffers_of(0), stride);
 #else
     std::vector<std::thread> helpers;
     // A thread the system refuses only means fewer hands: the chunks are
     // shared out through next_chunk, whoever takes them.
     try {
-        for (int t = 1; t < threads; ++t) helpers.emplace_back(work, shared, buffers_of(t));
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(work, shared, buffers_of(t), stride);
     } catch (const std::exception &) {
     }
-    work(shared, buffers_of(0));
+    work(shared, buffers_of(0), stride);
     for (std::thread &helper : helpers) helper.join();
 #endif
 }
@@ -256,7 +294,8 @@ bool decide_fast(const engine_inputs &in, decision *decisions) {
     // end a line before the next thread's, so no line is shared.
     const size_t stride = (static_cast<size_t>(std::max<int32_t>(in.M, 1)) + 7) / 8 * 8 + 8;
     if (shared.regime != distance_regime::general && !pack_templates(in, &shared.packed)) return false;
-    auto *buffers = static_cast<double *>(host_calloc(2 * stride * threads, sizeof(double)));
+    auto *buffers = static_cast<double *>(
+        host_calloc(2 * patterns_per_chunk * stride * threads, sizeof(double)));
     if (buffers != nullptr) {
         run_workers(&shared, buffers, stride, threads);
         // Every template's class is always found: each pattern calls the

@@ -1,18 +1,18 @@
 // Fast distances. For p = 1 and p = +inf they are the literal arithmetic, so
-// they are the same bits. For p = 2 and p = 3 the terms are products instead
+// they are the same bits. For p = 2, 3 and 4 the terms are products instead
 // of pow, and the p = 2 root is sqrt; the result is within a proven relative
 // bound of the literal one, which the engine carries into its scores.
 //
-// Bound for p = 2 and p = 3 over d columns (u = 2^-53, unit roundoff):
-// - a term: x*x is within u of x^2 relative, x*x*x within 2u(1+u) of x^3;
-//   pow(x, p) is within 0.54 ulp <= 1.08u (glibc's documented bound). The two
-//   terms differ by at most 3.1u relative.
+// Bound for p = 2, 3 and 4 over d columns (u = 2^-53, unit roundoff):
+// - a term: x*x is within u of x^2 relative, x*x*x within 2u(1+u) of x^3,
+//   (x*x)*(x*x) within 3u(1+u) of x^4; pow(x, p) is within 0.54 ulp <= 1.08u
+//   (glibc's documented bound). The two terms differ by at most 4.1u relative.
 // - the sums: both add d terms in index order; each is within (d-1)u(1+du) of
 //   the exact sum of its terms, so the two sums differ by at most
-//   (2d + 3.1)u relative, for sums far from underflow and overflow.
+//   (2d + 4.1)u relative, for sums far from underflow and overflow.
 // - the root: sqrt is within u, pow(s, 1/p) within 1.08u; a relative change
 //   e of s changes s^(1/p) by at most e/p (p >= 2) relative. Together at most
-//   (d + 1.6)u + 2.1u.
+//   (d + 2.1)u + 2.1u.
 // distance_error_bound returns (2d + 8)u, above that with room to spare.
 // Terms that underflow add at most 2^-1074 each, d * 2^-74 relative to a sum
 // of at least 2^-1000.
@@ -74,7 +74,7 @@ VENDRAL_LANE_INLINE void largest_absolute(const double *tile, const double *patt
     for (int v = 0; v < vectors; ++v) S::store(distance + v * W, largest[v]);
 }
 
-// Sums of |difference|^power, power 2 or 3.
+// Sums of |difference|^power, power 2, 3 or 4.
 template <int power, int W>
 VENDRAL_LANE_INLINE void power_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
     using S = simd<W>;
@@ -84,7 +84,8 @@ VENDRAL_LANE_INLINE void power_sums(const double *tile, const double *pattern, i
         const typename S::value b = S::broadcast(pattern[i]);
         for (int v = 0; v < vectors; ++v) {
             const typename S::value x = absolute<W>(b - column<W>(tile, d, i, v));
-            sum[v] += power == 2 ? x * x : x * x * x;
+            const typename S::value square = x * x;
+            sum[v] += power == 2 ? square : (power == 3 ? square * x : square * square);
         }
     }
     for (int v = 0; v < vectors; ++v) S::store(sums + v * W, sum[v]);
@@ -101,6 +102,11 @@ VENDRAL_LANE_INLINE void cubes_sums(const double *tile, const double *pattern, i
 }
 
 template <int W>
+VENDRAL_LANE_INLINE void fourth_powers_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
+    power_sums<4, W>(tile, pattern, d, sums);
+}
+
+template <int W>
 VENDRAL_LANE_INLINE void square_roots(double *values) {
     for (int l = 0; l < tile_lanes; ++l) values[l] = std::sqrt(values[l]);
 }
@@ -113,13 +119,10 @@ VENDRAL_WIDTH_VARIANTS(squares_tile, (const double *tile, const double *pattern,
                        (tile, pattern, d, out), squares_sums)
 VENDRAL_WIDTH_VARIANTS(cubes_tile, (const double *tile, const double *pattern, int32_t d, double *out),
                        (tile, pattern, d, out), cubes_sums)
+VENDRAL_WIDTH_VARIANTS(fourth_powers_tile, (const double *tile, const double *pattern, int32_t d, double *out),
+                       (tile, pattern, d, out), fourth_powers_sums)
 VENDRAL_WIDTH_VARIANTS(roots_tile, (double *values), (values), square_roots)
 
-const absolutes_tile_function absolutes_chosen = absolutes_tile_for_width();
-const largest_tile_function largest_chosen = largest_tile_for_width();
-const squares_tile_function squares_chosen = squares_tile_for_width();
-const cubes_tile_function cubes_chosen = cubes_tile_for_width();
-const roots_tile_function roots_chosen = roots_tile_for_width();
 
 // A sum outside the checked range is still exact when every difference of
 // its pair is exactly zero: then both sides compute 0.
@@ -143,6 +146,7 @@ distance_regime regime_for(double p) {
     if (p == HUGE_VAL) return distance_regime::largest_absolute;
     if (p == 2.0) return distance_regime::squares;
     if (p == 3.0) return distance_regime::cubes;
+    if (p == 4.0) return distance_regime::fourth_powers;
     return distance_regime::general;
 }
 
@@ -153,18 +157,22 @@ bool tile_distances(distance_regime regime, const double *tile, const double *pa
                     double p, int valid_lanes, double *distance) {
     switch (regime) {
         case distance_regime::sum_of_absolutes:
-            absolutes_chosen(tile, pattern, d, distance);
+            absolutes_tile_for_width()(tile, pattern, d, distance);
             return true;
         case distance_regime::largest_absolute:
-            largest_chosen(tile, pattern, d, distance);
+            largest_tile_for_width()(tile, pattern, d, distance);
             return true;
         case distance_regime::squares:
-            squares_chosen(tile, pattern, d, distance);
+            squares_tile_for_width()(tile, pattern, d, distance);
             if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
-            roots_chosen(distance);
+            roots_tile_for_width()(distance);
             return true;
-        case distance_regime::cubes: {
-            cubes_chosen(tile, pattern, d, distance);
+        case distance_regime::cubes:
+        case distance_regime::fourth_powers: {
+            if (regime == distance_regime::cubes)
+                cubes_tile_for_width()(tile, pattern, d, distance);
+            else
+                fourth_powers_tile_for_width()(tile, pattern, d, distance);
             if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
             // The root stays the library's pow, with the exponent hidden from
             // the optimiser as in pattern_distance.

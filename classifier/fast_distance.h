@@ -18,6 +18,7 @@ enum class distance_regime {
     largest_absolute,  // p == +inf: the literal arithmetic, same bits
     squares,           // p == 2: x*x terms and sqrt, within distance_error_bound
     cubes,             // p == 3: x*x*x terms, pow root, within distance_error_bound
+    fourth_powers,     // p == 4: (x*x)*(x*x) terms, pow root, within distance_error_bound
     general            // any other p: pattern_distance itself
 };
 
@@ -25,10 +26,11 @@ distance_regime regime_for(double p);
 
 // Whether the regime's distances are the literal ones bit for bit.
 inline bool is_literal(distance_regime regime) {
-    return regime != distance_regime::squares && regime != distance_regime::cubes;
+    return regime == distance_regime::sum_of_absolutes || regime == distance_regime::largest_absolute ||
+           regime == distance_regime::general;
 }
 
-// Relative bound on |fast - literal| for the squares and cubes regimes over
+// Relative bound on |fast - literal| for the power regimes (p = 2, 3, 4) over
 // d columns, for distances not flagged uncertain. See fast_distance.cpp.
 double distance_error_bound(int32_t d);
 

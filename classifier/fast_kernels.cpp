@@ -130,9 +130,6 @@ VENDRAL_WIDTH_VARIANTS(cauchy_block,
                        (const double *x, double h, double distance_error, double *value, double *error),
                        (x, h, distance_error, value, error), cauchy)
 
-const gaussian_block_function gaussian_chosen = gaussian_block_for_width();
-const laplacian_block_function laplacian_chosen = laplacian_block_for_width();
-const cauchy_block_function cauchy_chosen = cauchy_block_for_width();
 
 // The literal kernel itself on the fast distances: sin has no vector form here.
 void squared_sinc_block(const double *x, double h, double distance_error, double *value, double *error) {
@@ -149,10 +146,10 @@ double approximate_exp(double a) { return approximate_exp_lanes<1>(a); }
 void block_kernel(int kernel_type, const double *distance, double h, double distance_error,
                   double *value, double *error) {
     switch (kernel_type) {
-        case 0: gaussian_chosen(distance, h, distance_error, value, error); return;
+        case 0: gaussian_block_for_width()(distance, h, distance_error, value, error); return;
         case 1: squared_sinc_block(distance, h, distance_error, value, error); return;
-        case 2: laplacian_chosen(distance, h, distance_error, value, error); return;
-        default: cauchy_chosen(distance, h, distance_error, value, error); return;
+        case 2: laplacian_block_for_width()(distance, h, distance_error, value, error); return;
+        default: cauchy_block_for_width()(distance, h, distance_error, value, error); return;
     }
 }
 

@@ -23,11 +23,15 @@ namespace vendral {
 // The vector width, in doubles, the hot functions run with here: 8, 4, 2 or 1.
 int vector_width();
 
+// Runs the narrower variants instead (0: the widest the processor has), so
+// that tests can hold each variant to the literal evaluation. Not during a run.
+void limit_vector_width(int width);
+
 }  // namespace vendral
 
-// Defines name##_table, the function `name` for each width as a pointer
-// array indexed by width class (0: baseline, 1: AVX2, 2: AVX-512), and
-// `name##_for_width()` choosing one. `body` is a template taking the width.
+// Defines name##_baseline (and, where the processor may have them,
+// name##_avx2 and name##_avx512) running the template `body` at that width,
+// and name##_for_width() returning the one for vector_width().
 #if defined(VENDRAL_DISPATCH)
 #define VENDRAL_WIDTH_VARIANTS(name, signature, arguments, body)                  \
     void name##_baseline signature { body<VENDRAL_BASELINE_WIDTH> arguments; }   \

@@ -15,11 +15,15 @@ int detect_vector_width() {
     return VENDRAL_BASELINE_WIDTH;
 }
 
+int width_limit = 0;
+
 }  // namespace
 
 int vector_width() {
-    static const int width = detect_vector_width();
-    return width;
+    static const int detected = detect_vector_width();
+    return width_limit > 0 && width_limit < detected ? width_limit : detected;
 }
+
+void limit_vector_width(int width) { width_limit = width; }
 
 }  // namespace vendral

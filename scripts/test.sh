@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/setup_octave_extras.sh
 bash scripts/build.sh
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 bash scripts/test_windows.sh

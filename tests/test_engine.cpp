@@ -11,6 +11,7 @@
 
 #include "classifier/engine.h"
 #include "classifier/fast_kernels.h"
+#include "classifier/multiversion.h"
 #include "module_call.h"
 
 namespace {
@@ -22,12 +23,14 @@ struct evaluated {
     std::string console;
 };
 
-evaluated run_with(const module_inputs &in, vendral::evaluation mode, int threads) {
+evaluated run_with(const module_inputs &in, vendral::evaluation mode, int threads, int width = 0) {
     vendral::set_evaluation(mode);
     vendral::set_thread_count(threads);
+    vendral::limit_vector_width(width);
     evaluated result{call_module(in), ""};
     vendral::set_evaluation(vendral::evaluation::fast);
     vendral::set_thread_count(0);
+    vendral::limit_vector_width(0);
     result.console = reference::without_seconds(result.outcome.console);
     return result;
 }
@@ -36,8 +39,10 @@ void expect_identical(const module_inputs &in, const std::string &what) {
     SCOPED_TRACE(what);
     const evaluated literal = run_with(in, vendral::evaluation::literal, 1);
     ASSERT_FALSE(literal.outcome.raised) << literal.outcome.error;
-    for (int threads : {1, 2}) {
-        const evaluated fast = run_with(in, vendral::evaluation::fast, threads);
+    // Every thread count and every vector width this processor can run.
+    for (const auto &[threads, width] : {std::pair{1, 0}, std::pair{2, 0}, std::pair{2, 4}, std::pair{1, 2}}) {
+        SCOPED_TRACE("threads " + std::to_string(threads) + " width limit " + std::to_string(width));
+        const evaluated fast = run_with(in, vendral::evaluation::fast, threads, width);
         ASSERT_FALSE(fast.outcome.raised) << fast.outcome.error;
         const auto expected = result_labels(literal.outcome), actual = result_labels(fast.outcome);
         ASSERT_EQ(actual.size(), expected.size());
@@ -86,7 +91,7 @@ module_inputs random_case(std::mt19937_64 &random, int N, int P, int d, int styl
 TEST(EngineDifferential, SeededRandomDataOverKernelsNormsAndWidths) {
     std::mt19937_64 random(7);
     for (int kernel = 0; kernel < 4; ++kernel)
-        for (double p : {1.0, 1.5, 2.0, 3.0, inf})
+        for (double p : {1.0, 1.5, 2.0, 3.0, 4.0, inf})
             for (int d : {0, 1, 3, 7, 8, 9, 15, 16, 17, 33})
                 for (int style = 0; style < 4; ++style) {
                     const int N = 1 + (d * 7 + style) % 19;
@@ -99,7 +104,7 @@ TEST(EngineDifferential, SeededRandomDataOverKernelsNormsAndWidths) {
 TEST(EngineDifferential, AdversarialTiesDuplicatesUnderflowAndSpecialValues) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (int kernel = 0; kernel < 4; ++kernel)
-        for (double p : {1.0, 1.5, 2.0, 3.0, inf}) {
+        for (double p : {1.0, 1.5, 2.0, 3.0, 4.0, inf}) {
             module_inputs in;
             in.kernel_type = kernel;
             in.p = p;
@@ -153,7 +158,7 @@ TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
         const int d = 1 + round % 5, k = 3 + round % 6;
         module_inputs in;
         in.kernel_type = round % 4;
-        in.p = round % 3 == 0 ? 1.0 : (round % 3 == 1 ? 2.0 : 3.0);
+        in.p = 1.0 + round % 4;
         in.h = 0.3;
         in.oflag = 2;
         std::vector<std::vector<double>> set;

@@ -1,0 +1,67 @@
+# Writes BINARY_DIR/vendral-VERSION.tar.gz, the Octave package that
+# `pkg install` compiles with mkoctfile --mex. Run by the octave-package
+# target: cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DVERSION=... [-DSOURCE_FLAGS=<file>]
+# -P make_package.cmake (SOURCE_FLAGS: per-file options, see CMakeLists.txt).
+# Sources and functions are gathered from the tree at every run, so files
+# added later need no edit here.
+foreach(input SOURCE_DIR BINARY_DIR VERSION)
+  if(NOT DEFINED ${input})
+    message(FATAL_ERROR "make_package.cmake needs -D${input}=...")
+  endif()
+endforeach()
+
+set(package_name vendral-${VERSION})
+set(stage_root ${BINARY_DIR}/octave-package)
+set(stage ${stage_root}/${package_name})
+set(tarball ${BINARY_DIR}/${package_name}.tar.gz)
+set(package_files ${SOURCE_DIR}/octave/package)
+
+file(REMOVE_RECURSE ${stage_root})
+file(MAKE_DIRECTORY ${stage}/inst ${stage}/src)
+
+# The module's C++ sources, in their folders (host/ includes "classifier/...").
+foreach(folder host classifier)
+  file(COPY ${SOURCE_DIR}/${folder} DESTINATION ${stage}/src
+       FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.hpp" PATTERN "*.inc")
+endforeach()
+file(COPY ${package_files}/Makefile DESTINATION ${stage}/src)
+if(DEFINED SOURCE_FLAGS)
+  configure_file(${SOURCE_FLAGS} ${stage}/src/source_flags.mk COPYONLY)
+endif()
+
+# The user functions. build_vendral needs a source tree, which an installed
+# package does not keep; helpers that users do not call stay out of INDEX.
+file(GLOB function_files ${SOURCE_DIR}/octave/inst/*.m)
+list(FILTER function_files EXCLUDE REGEX "/build_vendral\\.m$")
+file(COPY ${function_files} DESTINATION ${stage}/inst)
+file(COPY ${SOURCE_DIR}/data/iris.csv DESTINATION ${stage}/inst)
+set(index_functions "")
+foreach(file ${function_files})
+  get_filename_component(function ${file} NAME_WE)
+  if(NOT function MATCHES "_chunk$")
+    string(APPEND index_functions " ${function}")
+  endif()
+endforeach()
+file(WRITE ${stage}/INDEX "vendral >> Parzen-window classifier\nClassification\n${index_functions}\n")
+
+string(TIMESTAMP DATE "%Y-%m-%d" UTC)
+configure_file(${package_files}/DESCRIPTION.in ${stage}/DESCRIPTION @ONLY)
+file(COPY ${package_files}/post_install.m DESTINATION ${stage})
+
+# The project's own licence text when it has one.
+set(licence ${package_files}/COPYING)
+foreach(candidate LICENSE COPYING LICENSE.txt LICENSE.md)
+  if(EXISTS ${SOURCE_DIR}/${candidate})
+    set(licence ${SOURCE_DIR}/${candidate})
+    break()
+  endif()
+endforeach()
+configure_file(${licence} ${stage}/COPYING COPYONLY)
+
+file(REMOVE ${tarball})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar czf ${tarball} ${package_name}
+                WORKING_DIRECTORY ${stage_root} RESULT_VARIABLE tar_result)
+if(NOT tar_result EQUAL 0)
+  message(FATAL_ERROR "could not write ${tarball}")
+endif()
+message(STATUS "Octave package: ${tarball}")
