@@ -1,6 +1,7 @@
 #include "arrays.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vendral {
 
@@ -34,12 +35,15 @@ double **mxArray2D_to_cArray2D(int32_t *rows_out, int32_t *cols_out, const mxArr
     *rows_out = rows;
     *cols_out = cols;
 
+    // The rows share one block: a block per row would cost the host its
+    // bookkeeping once per row, more than the rows themselves for narrow data.
+    const uint64_t elements = static_cast<uint64_t>(rows) * static_cast<uint64_t>(cols);
+    if (elements > SIZE_MAX / sizeof(double)) return nullptr;
     auto **table = static_cast<double **>(allocate(rows, sizeof(double *)));
     if (table == nullptr) return nullptr;
-    for (int32_t r = 0; r < rows; ++r) {
-        table[r] = static_cast<double *>(allocate(cols, sizeof(double)));
-        if (table[r] == nullptr) return nullptr;  // the host reclaims the rows so far
-    }
+    auto *cells = static_cast<double *>(allocate(static_cast<int64_t>(elements), sizeof(double)));
+    if (cells == nullptr) return nullptr;  // the host reclaims the table
+    for (int32_t r = 0; r < rows; ++r) table[r] = cells + static_cast<size_t>(r) * static_cast<size_t>(cols);
     // With no rows there is nothing to copy, however many columns: a 0 x 2^31-1
     // matrix must not cost 2^31 empty passes.
     if (rows == 0) return table;

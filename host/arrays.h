@@ -1,6 +1,7 @@
 // Conversions between host arrays (column-major) and the module's working
 // arrays: a working matrix is a table of row pointers, each row d contiguous
-// doubles. All memory comes from the host's call-scoped allocator.
+// doubles (all rows in one block). All memory comes from the host's
+// call-scoped allocator.
 #ifndef VENDRAL_HOST_ARRAYS_H
 #define VENDRAL_HOST_ARRAYS_H
 

@@ -45,7 +45,7 @@ TEST(Module, WorkedExampleGaussianAndCauchy) {
         EXPECT_EQ(outcome.flops_added, 12u + 2u) << "3 kernel calls x 4, 2 comparisons";
         EXPECT_EQ(outcome.flop_calls, 1);
         EXPECT_EQ(outcome.console, "");
-        EXPECT_EQ(outcome.blocks_left, working_copy_blocks(worked_example(kernel)));
+        EXPECT_EQ(outcome.blocks_left, working_copy_blocks);
     }
 }
 
