@@ -100,6 +100,7 @@ struct shared_work {
     const engine_inputs *in;
     distance_regime regime;
     double distance_error;  // 0 where the distances are the literal ones
+    kernel_bound bound;
     packed_templates packed;
     decision *decisions;
     std::atomic<int32_t> next_chunk{0};
@@ -129,55 +130,61 @@ void score_literally(const engine_inputs &in, const double *pattern, double *sco
     }
 }
 
-inline double lane_sum(const double *values) {
-    // Pairwise: the order does not matter to the bound, only the term count.
-    return ((values[0] + values[1]) + (values[2] + values[3])) +
-           ((values[4] + values[5]) + (values[6] + values[7]));
-}
-
 // Adds the kernel values of tiles [first_tile, end_tile) at their fast
 // distances from the pattern, and their bounds, to the class sums; false
 // when some lane could not be bounded.
 bool add_tiles(const shared_work &work, const double *pattern, int32_t first_tile, int32_t end_tile,
-               double *scores, double *errors) {
+               double *scores, double *sensitivities) {
     const engine_inputs &in = *work.in;
     const packed_templates &packed = work.packed;
-    double distance[tile_lanes], value[tile_lanes], error[tile_lanes];
-    static_assert(tile_lanes == kernel_lanes, "one kernel call per tile");
+    double distance[tile_lanes];
+    kernel_tile kernels;
+    // The running lane sums belong to running_class; they are folded into its
+    // score when a tile of another class comes, and at the end.
+    int32_t running_class = -1;
+    auto fold_running = [&] {
+        if (running_class < 0) return;
+        for (int l = 0; l < block_lanes; ++l) {
+            scores[running_class] += kernels.running_value[l];
+            sensitivities[running_class] += kernels.running_sensitivity[l];
+        }
+    };
     for (int32_t tile = first_tile; tile < end_tile; ++tile) {
         const int32_t first = tile * tile_lanes;
         const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
         if (!tile_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern,
                             in.d, in.p, valid, distance))
             return false;
-        block_kernel(in.kernel_type, distance, in.h, work.distance_error, value, error);
-        for (int t = 0; t < tile_blocks; ++t) {
-            const int32_t block_first = first + t * block_lanes;
-            if (block_first >= in.N) break;
-            const double *block_value = value + t * block_lanes;
-            const double *block_error = error + t * block_lanes;
-            const int32_t c = packed.block_class[tile * tile_blocks + t];
-            if (c >= 0) {
-                scores[c] += lane_sum(block_value);
-                errors[c] += lane_sum(block_error);
-            } else {
-                const int lanes = static_cast<int>(std::min<int32_t>(block_lanes, in.N - block_first));
-                for (int l = 0; l < lanes; ++l) {
-                    scores[packed.class_of_lane[block_first + l]] += block_value[l];
-                    errors[packed.class_of_lane[block_first + l]] += block_error[l];
-                }
-            }
+        const int32_t *block_class = packed.block_class + tile * tile_blocks;
+        bool one_class = valid == tile_lanes && block_class[0] >= 0;
+        for (int t = 1; one_class && t < tile_blocks; ++t) one_class = block_class[t] == block_class[0];
+        if (one_class && block_class[0] != running_class) {
+            fold_running();
+            running_class = block_class[0];
+            std::fill_n(kernels.running_value, block_lanes, 0.0);
+            std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
+        }
+        evaluate_kernel(in.kernel_type, distance, in.h, work.distance_error, one_class, &kernels);
+        if (one_class) continue;
+        for (int l = 0; l < valid; ++l) {
+            scores[packed.class_of_lane[first + l]] += kernels.value[l];
+            sensitivities[packed.class_of_lane[first + l]] += kernels.sensitivity[l];
         }
     }
+    fold_running();
     return true;
 }
 
-// Both sides sum the same non-negative terms, in different orders: each is
-// within (n - 1)u of the exact sum, so they differ by at most 2nu.
+// Turns each class's sum of sensitivities into the bound on its score. Both
+// sides also sum the same number of non-negative terms, in different orders:
+// each is within (n - 1)u of the exact sum, so they differ by at most 2nu.
 void finish_bounds(const shared_work &work, const double *scores, double *errors) {
     const int32_t *sizes = work.packed.class_sizes;
+    const kernel_bound &bound = work.bound;
     for (int32_t c = 0; c < work.in->M; ++c)
-        errors[c] = 1.01 * (errors[c] + sizes[c] * 0x1p-52 * scores[c]) + sizes[c] * 0x1p-1060;
+        errors[c] = 1.01 * (bound.per_sensitivity * errors[c] + bound.per_value * scores[c] +
+                            bound.per_term * sizes[c] + sizes[c] * 0x1p-52 * scores[c]) +
+                    sizes[c] * 0x1p-1060;
 }
 
 // The decision on fast scores, valid for the literal scores too when every
@@ -288,6 +295,9 @@ bool decide_fast(const engine_inputs &in, decision *decisions) {
     shared.in = &in;
     shared.regime = regime_for(in.p);
     shared.distance_error = is_literal(shared.regime) ? 0.0 : distance_error_bound(in.d);
+    shared.bound = bound_for(in.kernel_type, shared.distance_error);
+    // Beyond millions of columns the bounds stop being safe: literal throughout.
+    if (!shared.bound.valid) shared.regime = distance_regime::general;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
     // Each thread's scores and bounds start on a cache line of their own and

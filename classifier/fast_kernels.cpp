@@ -12,19 +12,24 @@
 // below 2^-46; exp_relative_error claims 2^-44.
 //
 // Bounds against the literal value, u = 2^-53, e_x the distance's relative
-// error, q = x/h with relative error e_q = e_x + 2.02u between the two sides:
-// - gaussian exp(-q^2/2): the arguments differ by q^2/2 (2.02 e_q + 2.02u);
-//   literal exp is within 1 ulp (2u) and ours within exp_relative_error.
-// - laplacian exp(-q): the arguments differ by q e_q.
+// error, q = x/h (ours x * (1/h), a multiplication being much cheaper than a
+// division) with relative error e_q = e_x + 3.03u between the two sides:
+// - gaussian exp(a), a = -q^2/2: the arguments differ by at most
+//   |a| g with g = 2.02 e_q + 2.02u. While that change c is below 2^-20,
+//   e^c - 1 < 1.01c, so |K - K_literal| <= K (1.01 |a| g + C) 1.01 with
+//   C = exp_relative_error + 2u (ours, and the literal exp within 1 ulp).
+//   The sensitivity of a lane is K |a|. Below a = -700 our value is 0 and
+//   the literal one below 2^-1009: each term may add 2^-1000. For a >= -701
+//   the change stays below 701 g; bound_for requires 701 g <= 2^-20.
+// - laplacian exp(-q): the same with |a| = q and g = e_q.
 // - cauchy 1/(q^2 + 1): computed as the literal kernel does, so only e_q
-//   (2.02 e_q + 6u relative, the factor q^2/(q^2+1) <= 1).
-// - squared sinc: the literal kernel itself on the fast distance, with the
-//   bound of squared_sinc_error.
+//   matters: 2.02 e_q + 6u relative (the factor q^2/(q^2+1) <= 1).
+// - squared sinc: the literal kernel itself on the fast distance; its
+//   sensitivity is its whole bound (squared_sinc_error).
 #include "fast_kernels.h"
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "kernel_values.h"
 #include "lanes.h"
@@ -37,7 +42,7 @@ namespace {
 
 constexpr double u = 0x1p-53;
 constexpr double exp_floor = -700.0;
-constexpr double underflowed_error = 0x1p-1000;  // bounds e^-700 and the literal's value there
+constexpr double underflowed_term = 0x1p-1000;  // bounds e^-699.99 and any lane below
 constexpr double largest_change = 0x1p-20;
 
 template <int W>
@@ -69,87 +74,137 @@ VENDRAL_LANE_INLINE typename simd<W>::value approximate_exp_lanes(typename simd<
     return S::select(a < exp_floor, S::broadcast(0.0), p * scale);
 }
 
-// The error of exponential lanes whose arguments differ by `change`.
+// Where a vector of values and of sensitivities goes: into the running sums
+// (lane order does not matter to the bound, only the number of terms), or
+// into the per-lane arrays.
 template <int W>
-VENDRAL_LANE_INLINE typename simd<W>::value exp_error(typename simd<W>::value k,
-                                                      typename simd<W>::value change) {
+struct kernel_sink {
     using S = simd<W>;
-    const typename S::value relative = change * 1.01 + (exp_relative_error + 2.0 * u);
-    const typename S::value bounded =
-        S::select(k == S::broadcast(0.0), S::broadcast(underflowed_error), k * relative * 1.01 + 0x1p-1060);
-    return S::select(change <= S::broadcast(largest_change), bounded, S::broadcast(HUGE_VAL));
-}
+    static constexpr int running_vectors = block_lanes / W;
+    typename S::value running_value[running_vectors], running_sensitivity[running_vectors];
+    kernel_tile *out;
+    bool one_class;
 
+    VENDRAL_LANE_INLINE kernel_sink(kernel_tile *tile, bool single) : out(tile), one_class(single) {
+        if (!one_class) return;
+        for (int v = 0; v < running_vectors; ++v) {
+            running_value[v] = S::load(out->running_value + v * W);
+            running_sensitivity[v] = S::load(out->running_sensitivity + v * W);
+        }
+    }
+
+    VENDRAL_LANE_INLINE void keep(int v, typename S::value k, typename S::value sensitivity) {
+        if (one_class) {
+            running_value[v % running_vectors] += k;
+            running_sensitivity[v % running_vectors] += sensitivity;
+        } else {
+            S::store(out->value + v * W, k);
+            S::store(out->sensitivity + v * W, sensitivity);
+        }
+    }
+
+    VENDRAL_LANE_INLINE void finish() {
+        if (!one_class) return;
+        for (int v = 0; v < running_vectors; ++v) {
+            S::store(out->running_value + v * W, running_value[v]);
+            S::store(out->running_sensitivity + v * W, running_sensitivity[v]);
+        }
+    }
+};
+
+// Sensitivity K |a| with a = -q^2/2.
 template <int W>
-VENDRAL_LANE_INLINE void gaussian(const double *x, double h, double distance_error, double *value,
-                                  double *error) {
+VENDRAL_LANE_INLINE void gaussian(const double *x, double h, bool one_class, kernel_tile *out) {
     using S = simd<W>;
-    const double e_q = distance_error + 2.02 * u;
+    const double inverse_h = 1.0 / h;
+    kernel_sink<W> sink(out, one_class);
     for (int v = 0; v < kernel_lanes / W; ++v) {
-        const typename S::value q = S::load(x + v * W) / h;
+        const typename S::value q = S::load(x + v * W) * inverse_h;
         const typename S::value a = q * q * (-0.5);
         const typename S::value k = approximate_exp_lanes<W>(a);
-        S::store(value + v * W, k);
-        S::store(error + v * W, exp_error<W>(k, -a * (2.02 * e_q + 2.02 * u)));
+        sink.keep(v, k, -(k * a));
     }
+    sink.finish();
 }
 
+// Sensitivity K q.
 template <int W>
-VENDRAL_LANE_INLINE void laplacian(const double *x, double h, double distance_error, double *value,
-                                   double *error) {
+VENDRAL_LANE_INLINE void laplacian(const double *x, double h, bool one_class, kernel_tile *out) {
     using S = simd<W>;
-    const double e_q = distance_error + 2.02 * u;
+    const double inverse_h = 1.0 / h;
+    kernel_sink<W> sink(out, one_class);
     for (int v = 0; v < kernel_lanes / W; ++v) {
-        const typename S::value q = S::load(x + v * W) / h;
+        const typename S::value q = S::load(x + v * W) * inverse_h;
         const typename S::value k = approximate_exp_lanes<W>(-q);
-        S::store(value + v * W, k);
-        S::store(error + v * W, exp_error<W>(k, q * e_q));
+        sink.keep(v, k, k * q);
     }
+    sink.finish();
 }
 
 template <int W>
-VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double distance_error, double *value,
-                                double *error) {
+VENDRAL_LANE_INLINE void cauchy(const double *x, double h, bool one_class, kernel_tile *out) {
     using S = simd<W>;
-    const double relative = (2.02 * (distance_error + 2.02 * u) + 6.0 * u) * 1.01;
+    const double inverse_h = 1.0 / h;
+    kernel_sink<W> sink(out, one_class);
     for (int v = 0; v < kernel_lanes / W; ++v) {
-        const typename S::value q = S::load(x + v * W) / h;
+        const typename S::value q = S::load(x + v * W) * inverse_h;
         const typename S::value k = 1.0 / (q * q + 1.0);
-        S::store(value + v * W, k);
-        S::store(error + v * W, k * relative + 0x1p-1060);
+        sink.keep(v, k, S::broadcast(0.0));
+    }
+    sink.finish();
+}
+
+VENDRAL_WIDTH_VARIANTS(gaussian_tile, (const double *x, double h, bool one_class, kernel_tile *out),
+                       (x, h, one_class, out), gaussian)
+VENDRAL_WIDTH_VARIANTS(laplacian_tile, (const double *x, double h, bool one_class, kernel_tile *out),
+                       (x, h, one_class, out), laplacian)
+VENDRAL_WIDTH_VARIANTS(cauchy_tile, (const double *x, double h, bool one_class, kernel_tile *out),
+                       (x, h, one_class, out), cauchy)
+
+// The literal kernel itself on the fast distances (sin has no vector form
+// here); its sensitivity is its whole bound.
+void squared_sinc_tile(const double *x, double h, double distance_error, bool one_class, kernel_tile *out) {
+    for (int l = 0; l < kernel_lanes; ++l) {
+        const double k = squared_sinc_value(x[l], h);
+        const double error = distance_error == 0.0 ? 0.0 : squared_sinc_error(x[l], h, k, distance_error);
+        if (one_class) {
+            out->running_value[l % block_lanes] += k;
+            out->running_sensitivity[l % block_lanes] += error;
+        } else {
+            out->value[l] = k;
+            out->sensitivity[l] = error;
+        }
     }
 }
 
-VENDRAL_WIDTH_VARIANTS(gaussian_block,
-                       (const double *x, double h, double distance_error, double *value, double *error),
-                       (x, h, distance_error, value, error), gaussian)
-VENDRAL_WIDTH_VARIANTS(laplacian_block,
-                       (const double *x, double h, double distance_error, double *value, double *error),
-                       (x, h, distance_error, value, error), laplacian)
-VENDRAL_WIDTH_VARIANTS(cauchy_block,
-                       (const double *x, double h, double distance_error, double *value, double *error),
-                       (x, h, distance_error, value, error), cauchy)
-
-
-// The literal kernel itself on the fast distances: sin has no vector form here.
-void squared_sinc_block(const double *x, double h, double distance_error, double *value, double *error) {
-    for (int l = 0; l < kernel_lanes; ++l) {
-        value[l] = squared_sinc_value(x[l], h);
-        error[l] = distance_error == 0.0 ? 0.0 : squared_sinc_error(x[l], h, value[l], distance_error);
-    }
+kernel_bound exponential_bound(double argument_error) {
+    const double g = argument_error;
+    return {1.0201 * g, 1.01 * (exp_relative_error + 2.0 * u), underflowed_term,
+            701.0 * g <= largest_change};
 }
 
 }  // namespace
 
+kernel_bound bound_for(int kernel_type, double distance_error) {
+    // Our q is x times 1/h (two roundings), the literal one x/h (one).
+    const double e_q = distance_error + 3.03 * u;
+    switch (kernel_type) {
+        case 0: return exponential_bound(2.02 * e_q + 2.02 * u);
+        case 1: return {1.0, 0.0, 0.0, true};
+        case 2: return exponential_bound(e_q);
+        default: return {0.0, (2.02 * e_q + 6.0 * u) * 1.01, 0x1p-1060, true};
+    }
+}
+
 double approximate_exp(double a) { return approximate_exp_lanes<1>(a); }
 
-void block_kernel(int kernel_type, const double *distance, double h, double distance_error,
-                  double *value, double *error) {
+void evaluate_kernel(int kernel_type, const double *distance, double h, double distance_error,
+                     bool one_class, kernel_tile *out) {
     switch (kernel_type) {
-        case 0: gaussian_block_for_width()(distance, h, distance_error, value, error); return;
-        case 1: squared_sinc_block(distance, h, distance_error, value, error); return;
-        case 2: laplacian_block_for_width()(distance, h, distance_error, value, error); return;
-        default: cauchy_block_for_width()(distance, h, distance_error, value, error); return;
+        case 0: gaussian_tile_for_width()(distance, h, one_class, out); return;
+        case 1: squared_sinc_tile(distance, h, distance_error, one_class, out); return;
+        case 2: laplacian_tile_for_width()(distance, h, one_class, out); return;
+        default: cauchy_tile_for_width()(distance, h, one_class, out); return;
     }
 }
 

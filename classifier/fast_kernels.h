@@ -1,5 +1,5 @@
-// Window kernels over a block of distances at once, each value with a bound
-// on how far it can be from the literal kernel value at the literal distance.
+// Window kernels over a tile of distances at once, with what is needed to
+// bound how far a class sum of them can be from the literal one.
 #ifndef VENDRAL_CLASSIFIER_FAST_KERNELS_H
 #define VENDRAL_CLASSIFIER_FAST_KERNELS_H
 
@@ -9,13 +9,39 @@ namespace vendral {
 
 // Lanes per kernel call: several vectors at once, so that their independent
 // polynomial chains overlap instead of waiting on each other.
-constexpr int kernel_lanes = 4 * block_lanes;
+constexpr int kernel_lanes = tile_lanes;
 
-// distance_error: relative bound on |distance - literal distance| (0 where
-// the distances are the literal ones). Writes kernel_lanes values and bounds;
-// a bound that is not finite means the lane cannot be bounded.
-void block_kernel(int kernel_type, const double *distance, double h, double distance_error,
-                  double *value, double *error);
+// What one kernel call leaves. A tile whose templates all belong to one class
+// only adds its values into the running lane sums (the caller folds them
+// into that class's score when the class changes); any other tile leaves
+// every lane's value.
+struct kernel_tile {
+    double value[kernel_lanes];
+    double sensitivity[kernel_lanes];  // the per-lane term the bound scales, see kernel_bound
+    double running_value[block_lanes];
+    double running_sensitivity[block_lanes];
+};
+
+// For a sum of n kernel values V with sensitivities S, computed at distances
+// within distance_error (relative) of the literal ones, the literal sum of the
+// literal kernel values differs by at most
+//     per_sensitivity * S + per_value * V + per_term * n
+// plus the rounding of the two sums themselves. valid is false when the
+// distance error is too large for these first-order bounds.
+struct kernel_bound {
+    double per_sensitivity;
+    double per_value;
+    double per_term;
+    bool valid;
+};
+
+kernel_bound bound_for(int kernel_type, double distance_error);
+
+// Evaluates the kernel at kernel_lanes distances: into the running sums when
+// one_class is set, else into value and sensitivity, where lanes past the
+// valid ones hold whatever their (zero) templates give.
+void evaluate_kernel(int kernel_type, const double *distance, double h, double distance_error,
+                     bool one_class, kernel_tile *out);
 
 // exp(a) for -700 <= a <= 0 within exp_relative_error; 0 below -700, where the
 // true value is below 2^-1009. Exposed for its test.

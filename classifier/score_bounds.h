@@ -1,9 +1,9 @@
-// How far a kernel value computed from a fast distance can be from the one
-// computed from the literal distance. With |x - x_literal| <= distance_error
-// * x, the kernel results differ by at most the returned amount. Both sides
-// evaluate the same kernel code and the same libm functions (glibc: exp and
-// sin within 1 ulp), so what differs is the input, and each rounding step:
-// u = 2^-53 below. An infinite bound means "cannot tell": the pattern is then
+// How far the squared sinc kernel computed from a fast distance can be from
+// the one computed from the literal distance. With |x - x_literal| <=
+// distance_error * x, the kernel results differ by at most the returned
+// amount. Both sides evaluate the same kernel code and the same sin (glibc:
+// within 1 ulp), so what differs is the input, and each rounding step: u =
+// 2^-53 below. An infinite bound means "cannot tell": the pattern is then
 // recomputed literally.
 #ifndef VENDRAL_CLASSIFIER_SCORE_BOUNDS_H
 #define VENDRAL_CLASSIFIER_SCORE_BOUNDS_H
@@ -22,29 +22,6 @@ constexpr double largest_relative = 0x1p-20;
 
 // x / h in both: relative difference of the quotients.
 inline double quotient_error(double distance_error) { return distance_error + 2.02 * bounds::u; }
-
-// exp(-u^2/2): the arguments a differ by |a| (2 e_u + 2u) relative; exp
-// turns an absolute change of a into the same relative change of K.
-inline double gaussian_error(double x, double h, double k, double distance_error) {
-    const double q = x / h;
-    const double change = 0.5 * q * q * (2.02 * quotient_error(distance_error) + 2.02 * bounds::u);
-    if (!(change <= bounds::largest_relative)) return HUGE_VAL;
-    return k * (change * 1.01 + 4.0 * bounds::u) + bounds::tiny;
-}
-
-// exp(-u): the arguments differ by u e_u.
-inline double laplacian_error(double x, double h, double k, double distance_error) {
-    const double change = (x / h) * 1.01 * quotient_error(distance_error);
-    if (!(change <= bounds::largest_relative)) return HUGE_VAL;
-    return k * (change * 1.01 + 4.0 * bounds::u) + bounds::tiny;
-}
-
-// 1/(u^2 + 1): u^2/(u^2 + 1) <= 1 damps the change of u^2.
-inline double cauchy_error(double, double, double k, double distance_error) {
-    const double change = 2.02 * quotient_error(distance_error) + 6.0 * bounds::u;
-    if (!(change <= bounds::largest_relative)) return HUGE_VAL;
-    return k * change * 1.01 + bounds::tiny;
-}
 
 // (sin v / v)^2 with v = x/(2h): |d sin| <= |dv|, so s = sin(v)/v moves by at
 // most e_v + |s| (e_v + 6u); K = s^2 by 2|s| ds + ds^2 and its rounding.

@@ -154,8 +154,10 @@ TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
     // literal evaluation can tell which is larger, or that they are equal.
     std::mt19937_64 random(4242);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int round = 0; round < 40; ++round) {
-        const int d = 1 + round % 5, k = 3 + round % 6;
+    for (int round = 0; round < 60; ++round) {
+        // Small classes share tiles; from round 40 on each class fills whole
+        // tiles of its own, which take the summing path for one class.
+        const int d = 1 + round % 5, k = round < 40 ? 3 + round % 6 : 64 + 7 * (round % 5);
         module_inputs in;
         in.kernel_type = round % 4;
         in.p = 1.0 + round % 4;
