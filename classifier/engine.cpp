@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <new>
 #include <vector>
 
 #if !defined(VENDRAL_SINGLE_THREAD)
@@ -98,6 +99,9 @@ bool pack_templates(const engine_inputs &in, packed_templates *packed) {
 
 struct shared_work {
     const engine_inputs *in;
+    std::atomic<uint8_t> *chunk_done;  // one flag per chunk of patterns
+    decisions_ready on_ready;
+    void *context;
     distance_regime regime;
     double distance_error;  // 0 where the distances are the literal ones
     kernel_bound bound;
@@ -245,12 +249,31 @@ void decide_group(const shared_work &work, int32_t first, int32_t end, const scr
     }
 }
 
-// Takes chunks of patterns until none are left.
-void work(shared_work *work, scratch buffers, size_t stride) {
+// Passes on how far the decisions are made without a gap: chunks are taken
+// in order, but finish in any order.
+struct progress {
+    int32_t chunks_ready = 0;
+
+    void report(shared_work *work) {
+        const int32_t chunks = (work->in->P + patterns_per_chunk - 1) / patterns_per_chunk;
+        const int32_t before = chunks_ready;
+        while (chunks_ready < chunks && work->chunk_done[chunks_ready].load(std::memory_order_acquire) != 0)
+            ++chunks_ready;
+        if (chunks_ready != before)
+            work->on_ready(std::min<int32_t>(work->in->P, chunks_ready * patterns_per_chunk), work->context);
+    }
+};
+
+// Takes chunks of patterns until none are left. The host's own thread
+// (reporting) also passes on the progress; the others touch no host service.
+void work(shared_work *work, scratch buffers, size_t stride, bool reporting) {
+    progress made;
     for (;;) {
         const int32_t first = work->next_chunk.fetch_add(patterns_per_chunk);
         if (first >= work->in->P) return;
         decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), buffers, stride);
+        work->chunk_done[first / patterns_per_chunk].store(1, std::memory_order_release);
+        if (reporting) made.report(work);
     }
 }
 
@@ -276,23 +299,25 @@ void run_workers(shared_work *shared, double *buffers, size_t stride, int thread
     };
 #if defined(VENDRAL_SINGLE_THREAD)
     (void)threads;
-    work(shared, buffers_of(0), stride);
+    work(shared, buffers_of(0), stride, true);
 #else
     std::vector<std::thread> helpers;
     // A thread the system refuses only means fewer hands: the chunks are
     // shared out through next_chunk, whoever takes them.
     try {
-        for (int t = 1; t < threads; ++t) helpers.emplace_back(work, shared, buffers_of(t), stride);
+        for (int t = 1; t < threads; ++t) helpers.emplace_back(work, shared, buffers_of(t), stride, false);
     } catch (const std::exception &) {
     }
-    work(shared, buffers_of(0), stride);
+    work(shared, buffers_of(0), stride, true);
     for (std::thread &helper : helpers) helper.join();
 #endif
 }
 
-bool decide_fast(const engine_inputs &in, decision *decisions) {
+bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready on_ready, void *context) {
     shared_work shared;
     shared.in = &in;
+    shared.on_ready = on_ready;
+    shared.context = context;
     shared.regime = regime_for(in.p);
     shared.distance_error = is_literal(shared.regime) ? 0.0 : distance_error_bound(in.d);
     shared.bound = bound_for(in.kernel_type, shared.distance_error);
@@ -306,26 +331,37 @@ bool decide_fast(const engine_inputs &in, decision *decisions) {
     if (shared.regime != distance_regime::general && !pack_templates(in, &shared.packed)) return false;
     auto *buffers = static_cast<double *>(
         host_calloc(2 * patterns_per_chunk * stride * threads, sizeof(double)));
-    if (buffers != nullptr) {
+    const int32_t chunks = (in.P + patterns_per_chunk - 1) / patterns_per_chunk;
+    void *flags = host_calloc(static_cast<size_t>(std::max<int32_t>(chunks, 1)), sizeof(std::atomic<uint8_t>));
+    const bool have_memory = buffers != nullptr && flags != nullptr;
+    if (have_memory) {
+        shared.chunk_done = static_cast<std::atomic<uint8_t> *>(flags);
+        for (int32_t c = 0; c < chunks; ++c) new (&shared.chunk_done[c]) std::atomic<uint8_t>(0);
+        on_ready(0, context);
         run_workers(&shared, buffers, stride, threads);
+        on_ready(in.P, context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
         flop_count += static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) *
                       kernel_table[in.kernel_type].flops_per_call;
     }
+    host_free(flags);
     host_free(buffers);
     free_packed(&shared.packed);
-    return buffers != nullptr;
+    return have_memory;
 }
 
-bool decide_literal(const engine_inputs &in, decision *decisions) {
+bool decide_literal(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
+                    void *context) {
     auto *scores = static_cast<double *>(
         host_calloc(static_cast<size_t>(std::max<int32_t>(in.M, 1)), sizeof(double)));
     if (scores == nullptr) return false;
+    on_ready(0, context);
     for (int32_t n = 0; n < in.P; ++n) {
         score_pattern_literal(in.N, in.d, in.templates, in.class_of_template, in.kernel_type, in.p,
                               in.h, in.patterns[n], in.M, scores);
         decisions[n] = decide(scores, in.M);
+        on_ready(n + 1, context);
     }
     host_free(scores);
     return true;
@@ -337,9 +373,10 @@ void set_evaluation(evaluation mode) { selected_evaluation = mode; }
 
 void set_thread_count(int threads) { requested_threads = threads; }
 
-bool decide_patterns(const engine_inputs &in, decision *decisions) {
-    return selected_evaluation == evaluation::literal ? decide_literal(in, decisions)
-                                                      : decide_fast(in, decisions);
+bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
+                     void *context) {
+    return selected_evaluation == evaluation::literal ? decide_literal(in, decisions, on_ready, context)
+                                                      : decide_fast(in, decisions, on_ready, context);
 }
 
 }  // namespace vendral

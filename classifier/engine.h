@@ -30,10 +30,18 @@ enum class evaluation { fast, literal };
 void set_evaluation(evaluation mode);
 void set_thread_count(int threads);
 
+// Told, on the calling thread, that decisions[0..ready) are made: first with
+// ready == 0 once the run has all its memory, then as ready grows, last with
+// ready == P. The run's progress lines are printed from it, in order, while
+// later patterns are still being scored.
+using decisions_ready = void (*)(int32_t ready, void *context);
+
 // Fills decisions[0..P) and adds the kernels' operation count to flop_count.
 // All memory comes from the host, on the calling thread, before any worker
-// starts. Returns false, with nothing left allocated, when memory is short.
-bool decide_patterns(const engine_inputs &in, decision *decisions);
+// starts. Returns false, with nothing left allocated and on_ready never
+// called, when memory is short.
+bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
+                     void *context);
 
 }  // namespace vendral
 

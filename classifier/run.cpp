@@ -12,6 +12,48 @@ namespace {
 
 size_t at_least_one(int32_t count) { return count > 0 ? static_cast<size_t>(count) : 1; }
 
+// Turns decisions into result labels and progress lines, in pattern order,
+// as the engine reports them made.
+struct outcome_printer {
+    const decision *decisions;
+    const class_table *classes;
+    double *result;
+    int32_t P;
+    int32_t unknown_label;
+    int oflag;
+    bool started = false;
+    int32_t done = 0;
+    int32_t unclassified = 0;
+
+    void take(int32_t ready) {
+        if (!started) {
+            started = true;
+            if (oflag >= 2) {
+                host_printf("\nReference pattern set consists of %d classes.\n\n", classes->count);
+                host_printf("\nList presentation of %d patterns:\n", P);
+            }
+        }
+        for (; done < ready; ++done) report(done + 1, decisions[done]);
+    }
+
+    void report(int32_t n, const decision &outcome) {
+        if (oflag >= 3) host_printf("   Pattern #%d is being presented\n", n);
+        comparison_count += outcome.comparisons;
+        // With no classes at all there is no winner either: unclassifiable.
+        if (outcome.tie || outcome.winner < 0) {
+            result[n - 1] = static_cast<double>(unknown_label);
+            ++unclassified;
+            if (oflag >= 2) host_printf("   Pattern #%d could not be classified\n", n);
+        } else {
+            const int32_t label = classes->labels[outcome.winner];
+            result[n - 1] = static_cast<double>(label);
+            if (oflag >= 2) host_printf("   Pattern #%d classified as '%d'\n", n, label);
+        }
+    }
+
+    static void ready(int32_t count, void *printer) { static_cast<outcome_printer *>(printer)->take(count); }
+};
+
 }  // namespace
 
 double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
@@ -31,37 +73,18 @@ double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
         return nullptr;
     }
     const int32_t M = classes.count;
-    // One decision per pattern, made ahead of the printing so that the
-    // patterns can be scored in parallel; the lines come out in order.
+    // One decision per pattern: the patterns are scored in parallel, and
+    // their lines printed in order as the decisions come in.
     auto *decisions = static_cast<decision *>(host_calloc(at_least_one(P), sizeof(decision)));
     const engine_inputs in{N, d, templates, classes.class_of_template, M, kernel_type, p, h, P, patterns};
-    if (decisions == nullptr || !decide_patterns(in, decisions)) {
+    outcome_printer printer{decisions, &classes, result, P, unknown_label, oflag};
+    if (decisions == nullptr || !decide_patterns(in, decisions, outcome_printer::ready, &printer)) {
         host_free(decisions);
         free_class_table(&classes);
         host_free(result);
         return nullptr;
     }
-
-    if (oflag >= 2) {
-        host_printf("\nReference pattern set consists of %d classes.\n\n", M);
-        host_printf("\nList presentation of %d patterns:\n", P);
-    }
-    int32_t unclassified = 0;
-    for (int32_t n = 1; n <= P; ++n) {
-        const decision &outcome = decisions[n - 1];
-        if (oflag >= 3) host_printf("   Pattern #%d is being presented\n", n);
-        comparison_count += outcome.comparisons;
-        // With no classes at all there is no winner either: unclassifiable.
-        if (outcome.tie || outcome.winner < 0) {
-            result[n - 1] = static_cast<double>(unknown_label);
-            ++unclassified;
-            if (oflag >= 2) host_printf("   Pattern #%d could not be classified\n", n);
-        } else {
-            const int32_t label = classes.labels[outcome.winner];
-            result[n - 1] = static_cast<double>(label);
-            if (oflag >= 2) host_printf("   Pattern #%d classified as '%d'\n", n, label);
-        }
-    }
+    const int32_t unclassified = printer.unclassified;
 
     host_add_flops(flop_count + comparison_count);
     const int seconds = elapsed_whole_seconds(start_ms, milliseconds_since_load());

@@ -194,3 +194,39 @@ TEST(FastKernels, ApproximateExpStaysWithinItsClaimedError) {
     EXPECT_EQ(vendral::approximate_exp(-INFINITY), 0.0);
     EXPECT_TRUE(std::isnan(vendral::approximate_exp(NAN)));
 }
+
+TEST(EngineProgress, DecisionsAreReportedInOrderWhileTheRunGoes) {
+    std::mt19937_64 random(5);
+    const module_inputs in = random_case(random, 40, 100, 3, 0, 0, 2.0);
+    std::vector<const double *> templates, patterns;
+    for (const auto &row : in.templates) templates.push_back(row.data());
+    for (const auto &row : in.patterns) patterns.push_back(row.data());
+    std::vector<int32_t> class_of(in.templates.size());
+    for (size_t j = 0; j < class_of.size(); ++j) class_of[j] = static_cast<int32_t>(j % 5);
+    const vendral::engine_inputs engine_in{40, 3, templates.data(), class_of.data(), 5, 0, 2.0, 0.4,
+                                           100, patterns.data()};
+    for (const auto mode : {vendral::evaluation::fast, vendral::evaluation::literal})
+        for (int threads : {1, 2}) {
+            std::vector<int32_t> reports;
+            std::vector<vendral::decision> decisions(100);
+            vendral::set_evaluation(mode);
+            vendral::set_thread_count(threads);
+            const auto outcome = builtin_host::within_call([&] {
+                ASSERT_TRUE(vendral::decide_patterns(
+                    engine_in, decisions.data(),
+                    [](int32_t ready, void *seen) { static_cast<std::vector<int32_t> *>(seen)->push_back(ready); },
+                    &reports));
+            });
+            vendral::set_evaluation(vendral::evaluation::fast);
+            vendral::set_thread_count(0);
+            EXPECT_EQ(outcome.off_thread_operations, 0);
+            // On one thread progress comes in steps; with more, the other
+            // thread may happen to take every chunk.
+            if (threads == 1) {
+                EXPECT_GE(reports.size(), 7u) << "progress comes in steps, not all at the end";
+            }
+            EXPECT_EQ(reports.front(), 0);
+            EXPECT_EQ(reports.back(), 100);
+            EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+        }
+}
