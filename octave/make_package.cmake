@@ -1,10 +1,11 @@
 # Writes BINARY_DIR/vendral-VERSION.tar.gz, the Octave package that
 # `pkg install` compiles with mkoctfile --mex. Run by the octave-package
-# target: cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DVERSION=... [-DSOURCE_FLAGS=<file>]
-# -P make_package.cmake (SOURCE_FLAGS: per-file options, see CMakeLists.txt).
+# target: cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DVERSION=... -DSOURCE_FLAGS=<file>
+# -P make_package.cmake (SOURCE_FLAGS: the Makefile's compiler options, written
+# from the CMake lists by octave/CMakeLists.txt).
 # Sources and functions are gathered from the tree at every run, so files
 # added later need no edit here.
-foreach(input SOURCE_DIR BINARY_DIR VERSION)
+foreach(input SOURCE_DIR BINARY_DIR VERSION SOURCE_FLAGS)
   if(NOT DEFINED ${input})
     message(FATAL_ERROR "make_package.cmake needs -D${input}=...")
   endif()
@@ -25,9 +26,7 @@ foreach(folder host classifier)
        FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.hpp" PATTERN "*.inc")
 endforeach()
 file(COPY ${package_files}/Makefile DESTINATION ${stage}/src)
-if(DEFINED SOURCE_FLAGS)
-  configure_file(${SOURCE_FLAGS} ${stage}/src/source_flags.mk COPYONLY)
-endif()
+configure_file(${SOURCE_FLAGS} ${stage}/src/source_flags.mk COPYONLY)
 
 # The user functions. build_vendral needs a source tree, which an installed
 # package does not keep; helpers that users do not call stay out of INDEX.
