@@ -8,6 +8,7 @@
 # no value-changing optimisations. -Wno-psabi: the eight-lane vector helpers
 # are inline, so no call passes them across an ABI boundary.
 set(VENDRAL_MODULE_FLAGS -ffp-contract=off -fno-fast-math -Wno-psabi)
+# Warnings: the CMake builds only (they change no result).
 set(VENDRAL_WARNING_FLAGS -Wall -Wextra -Wpedantic)
 
 # Built against the host's own mex.h (Octave's mkoctfile, MATLAB's mex): the
