@@ -54,7 +54,7 @@ end
 % its own (a copy of the system's list, so that installed packages still load).
 work = fullfile (scratch, 'work');
 mkdir (work);
-for name = {'build', 'data', 'host', 'classifier'}
+for name = {'build', 'data', 'host', 'classifier', 'cmake'}
   target = build_dir;
   if ~strcmp (name{1}, 'build')
     target = fullfile (source_dir, name{1});
