@@ -79,8 +79,10 @@ expect (errors(1) > 0.1, 'error at h = 0.01 is %.4f', errors(1));
 expect_equal (laplacian_errors, errors_by_hand (X, y, laplacian_folds, [0.2 1], 2, 1), ...
               'laplacian min-norm errors');
 
-% The example of the help text runs as written.
+% The example of the help text runs as written; the help states the rule.
 help_text = evalc ('help vendral_select_h');
+expect (~isempty (strfind (help_text, 'the widest h of h_grid whose error is the lowest')), ...
+        'help vendral_select_h does not state the rule:\n%s', help_text);
 lines = strsplit (help_text, "\n");
 first = find (~cellfun (@isempty, strfind (lines, 'Example (Iris data')), 1) + 1;
 last = first;
