@@ -58,7 +58,8 @@ bool truncate_to_int32(double value, int32_t *truncated) {
 
 bool check_arguments(int nlhs, int nrhs, const mxArray *const prhs[], run_arguments *args,
                      char *message, message_id *failed) {
-    if (nrhs != argument_count) return fail(message, failed, message_id::input_count, argument_count);
+    if (nrhs != argument_count)
+        return fail(message, failed, message_id::input_count, argument_count);
 
     const mxArray *templates = prhs[Templates];
     if (!two_dimensional(templates)) return fail(message, failed, message_id::templates_dimensions);
@@ -71,16 +72,19 @@ bool check_arguments(int nlhs, int nrhs, const mxArray *const prhs[], run_argume
     const mxArray *labels = prhs[NLabels];
     if (!two_dimensional(labels)) return fail(message, failed, message_id::labels_dimensions);
     if (!full_double(labels)) return fail(message, failed, message_id::labels_class);
-    if (!is_label_vector(labels, args->N)) return fail(message, failed, message_id::labels_shape, args->N, args->N);
+    if (!is_label_vector(labels, args->N))
+        return fail(message, failed, message_id::labels_shape, args->N, args->N);
     if (!labels_in_range(labels, args->N)) return fail(message, failed, message_id::labels_values);
 
-    if (!is_scalar_argument(prhs[kernel_type])) return fail(message, failed, message_id::kernel_type_scalar);
+    if (!is_scalar_argument(prhs[kernel_type]))
+        return fail(message, failed, message_id::kernel_type_scalar);
     int32_t kernel = -1;
     if (!truncate_to_int32(mxGetScalar(prhs[kernel_type]), &kernel) || kernel < 0 || kernel > 3)
         return fail(message, failed, message_id::kernel_type_range, 3);
     args->kernel_type = kernel;
 
-    if (!is_scalar_argument(prhs[norm_type])) return fail(message, failed, message_id::norm_type_scalar);
+    if (!is_scalar_argument(prhs[norm_type]))
+        return fail(message, failed, message_id::norm_type_scalar);
     args->p = mxGetScalar(prhs[norm_type]);
     if (!(args->p >= 1.0)) return fail(message, failed, message_id::norm_type_range);
 
@@ -97,7 +101,8 @@ bool check_arguments(int nlhs, int nrhs, const mxArray *const prhs[], run_argume
     if (host_dimension(patterns, 1) != args->d)
         return fail(message, failed, message_id::patterns_columns, args->P, args->d);
 
-    if (!is_scalar_argument(prhs[unknown_label])) return fail(message, failed, message_id::unknown_label_scalar);
+    if (!is_scalar_argument(prhs[unknown_label]))
+        return fail(message, failed, message_id::unknown_label_scalar);
     if (!truncate_to_int32(mxGetScalar(prhs[unknown_label]), &args->unknown_label))
         return fail(message, failed, message_id::unknown_label_range);
 

@@ -53,8 +53,8 @@ extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
         return;
     }
 
-    double *result = classify_patterns(N, d, templates, labels, args.kernel_type, args.p, args.h,
-                                       P, patterns, args.unknown_label, args.oflag);
+    double *result = classify_patterns(N, d, templates, labels, args.kernel_type, args.p, args.h, P,
+                                       patterns, args.unknown_label, args.oflag);
     if (result == nullptr) {
         raise(message_id::out_of_memory, message);
         return;
