@@ -13,9 +13,9 @@
 // - the root: sqrt is within u, pow(s, 1/p) within 1.08u; a relative change
 //   e of s changes s^(1/p) by at most e/p (p >= 2) relative. Together at most
 //   (d + 2.1)u + 2.1u.
-// distance_error_bound returns (2d + 8)u, above that with room to spare.
-// Terms that underflow add at most 2^-1074 each, d * 2^-74 relative to a sum
-// of at least 2^-1000.
+// distance_error_bound returns (2d + 8)u, (d + 3.8)u above that. Terms that
+// underflow add at most 2^-1074 each on either side, d * 2^-73 relative to a
+// sum of at least 2^-1000, which that margin (at least d * 2^-53) covers.
 // Sums of exactly zero from pairs whose differences are all zero are exact
 // in both; other sums below 2^-1000 or above 2^1000, and NaN, are flagged
 // uncertain.
@@ -166,7 +166,6 @@ VENDRAL_DISTANCE_VARIANTS(squares_distances, squares)
 VENDRAL_DISTANCE_VARIANTS(cubes_distances, cubes)
 VENDRAL_DISTANCE_VARIANTS(fourth_powers_distances, fourth_powers)
 
-// The extra d * 2^-70 covers terms that underflow inside a sum of at least 2^-1000.
-double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53 + d * 0x1p-70; }
+double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53; }
 
 }  // namespace vendral

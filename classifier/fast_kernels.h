@@ -30,8 +30,10 @@ struct kernel_tile {
 // within distance_error (relative) of the literal ones, the literal sum of the
 // literal kernel values differs by at most
 //     per_sensitivity * S + per_value * V + per_term * n
-// plus the rounding of the two sums themselves. valid is false when the
-// distance error is too large for these first-order bounds.
+// plus the rounding of the two sums themselves. Where values can be subnormal
+// each lane's bound needs an absolute part of at least 2^-1060 (per_term, or
+// within the sensitivity). valid is false when the distance error is too
+// large for these first-order bounds.
 struct kernel_bound {
     double per_sensitivity;
     double per_value;
