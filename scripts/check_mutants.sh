@@ -68,7 +68,7 @@ mutant score_value_term classifier/fast_kernels.cpp \
 mutant score_underflow_term classifier/fast_kernels.cpp \
     "bound.per_term * n +" ""
 mutant score_sum_order_term classifier/fast_kernels.cpp \
-    "n * 0x1p-52 * value) +" "0.0) +"
+    "n * 0x1p-52 * value);" "0.0);"
 mutant score_bound_over_1000 classifier/fast_kernels.cpp \
     "    return 1.01 * (bound.per_sensitivity" "    return 1.01e-3 * (bound.per_sensitivity"
 # The exponential kernels' bound (gaussian, laplacian).
