@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -68,9 +69,11 @@ double one_run_seconds(const workload &w, const data &in, double *checksum) {
 }
 
 // The fastest of three runs: the first may pay for page faults and a cold cache.
-double seconds_for(const workload &w, const data &in, double *checksum) {
+// literal_patterns: how many patterns the runs scored literally (the same each time).
+double seconds_for(const workload &w, const data &in, double *checksum, int64_t *literal_patterns) {
     double best = 1e300;
     for (int repeat = 0; repeat < 3; ++repeat) best = std::min(best, one_run_seconds(w, in, checksum));
+    *literal_patterns = vendral::patterns_scored_literally();
     return best;
 }
 
@@ -84,7 +87,10 @@ int main(int argc, char **argv) {
         {"W3 cauchy p=2 d=256", 2000, 2000, 256, 5, 3, 2.0},
         {"W4 gaussian p=3 d=16", 20000, 5000, 16, 10, 0, 3.0},
     };
-    std::printf("%-24s %14s %14s %8s\n", "workload", "literal pairs/s", "fast pairs/s", "ratio");
+    // "scored literally": patterns of the fast run too close to call on the
+    // fast scores, out of all its patterns.
+    std::printf("%-24s %14s %14s %8s %18s\n", "workload", "literal pairs/s", "fast pairs/s", "ratio",
+                "scored literally");
     double checksum = 0;
     for (const workload &w : workloads) {
         const int fast_patterns = std::max(1, static_cast<int>(w.P * scale));
@@ -94,14 +100,16 @@ int main(int argc, char **argv) {
         const data fast_data = make_data(w, fast_patterns);
         const data literal_data = make_data(w, literal_patterns);
 
+        int64_t scored_literally = 0;
         vendral::set_evaluation(vendral::evaluation::literal);
-        const double literal_seconds = seconds_for(w, literal_data, &checksum);
+        const double literal_seconds = seconds_for(w, literal_data, &checksum, &scored_literally);
         vendral::set_evaluation(vendral::evaluation::fast);
-        const double fast_seconds = seconds_for(w, fast_data, &checksum);
+        const double fast_seconds = seconds_for(w, fast_data, &checksum, &scored_literally);
 
         const double literal_rate = static_cast<double>(w.N) * literal_patterns / literal_seconds;
         const double fast_rate = static_cast<double>(w.N) * fast_patterns / fast_seconds;
-        std::printf("%-24s %14.3g %14.3g %7.1fx\n", w.name, literal_rate, fast_rate, fast_rate / literal_rate);
+        std::printf("%-24s %14.3g %14.3g %7.1fx %9lld of %6d\n", w.name, literal_rate, fast_rate,
+                    fast_rate / literal_rate, static_cast<long long>(scored_literally), fast_patterns);
         std::fflush(stdout);
     }
     std::printf("(checksum %g)\n", checksum);

@@ -58,11 +58,12 @@ double kernel(int kernel_type, double x, double h) {
         }
         case 2:
             return std::exp(-(x / h));
-        default: {
+        case 3: {
             const double u = x / h;
             return 1.0 / (u * u + 1.0);
         }
     }
+    return std::nan("");  // no such kernel: every comparison with it fails
 }
 
 outcome classify(const rows &templates, const std::vector<double> &labels, int kernel_type,
@@ -104,9 +105,10 @@ outcome classify(const rows &templates, const std::vector<double> &labels, int k
         }
         double best = -1.0;
         int32_t winner = -1;
-        bool tie = false;
+        bool tie = false, nan_score = false;
         for (int32_t i = 0; i < M; ++i) {
             ++run.comparisons;
+            if (std::isnan(table[i].score)) nan_score = true;
             if (best >= table[i].score) {
                 if (best == table[i].score) {
                     tie = true;
@@ -118,7 +120,8 @@ outcome classify(const rows &templates, const std::vector<double> &labels, int k
                 tie = false;
             }
         }
-        if (tie || winner < 0) {
+        // A NaN score makes the pattern unclassifiable, whoever the rule picked.
+        if (tie || nan_score || winner < 0) {
             run.labels.push_back(unknown_label);
             ++run.unclassified;
             if (oflag >= 2) print(&run.console, "   Pattern #%d could not be classified\n", n);
