@@ -32,6 +32,7 @@
 #include <cstdint>
 
 #include "kernel_values.h"
+#include "lane_math.h"
 #include "lanes.h"
 #include "multiversion.h"
 #include "score_bounds.h"
@@ -41,38 +42,8 @@ namespace vendral {
 namespace {
 
 constexpr double u = 0x1p-53;
-constexpr double exp_floor = -700.0;
 constexpr double underflowed_term = 0x1p-1000;  // bounds e^-699.99 and any lane below
 constexpr double largest_change = 0x1p-20;
-
-template <int W>
-VENDRAL_LANE_INLINE typename simd<W>::value approximate_exp_lanes(typename simd<W>::value a) {
-    using S = simd<W>;
-    using value = typename S::value;
-    const value shifter = S::broadcast(0x1.8p52);
-    const value shifted = a * 1.4426950408889634 + shifter;
-    const value k = shifted - shifter;
-    value r = a - k * 0x1.62e42fee00000p-1;
-    r = r - k * 0x1.a39ef35793c76p-33;
-    value p = S::broadcast(1.0 / 6227020800.0);  // 1/13!
-    p = p * r + 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
-    p = p * r + 1.0 / 3628800.0;
-    p = p * r + 1.0 / 362880.0;
-    p = p * r + 1.0 / 40320.0;
-    p = p * r + 1.0 / 5040.0;
-    p = p * r + 1.0 / 720.0;
-    p = p * r + 1.0 / 120.0;
-    p = p * r + 1.0 / 24.0;
-    p = p * r + 1.0 / 6.0;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
-    const typename S::bits exponent = S::to_bits(shifted) - S::to_bits(shifter) + 1023u;
-    const value scale = S::from_bits(exponent << 52);
-    // A NaN argument fails the comparison and stays NaN.
-    return S::select(a < exp_floor, S::broadcast(0.0), p * scale);
-}
 
 // Where a vector of values and of sensitivities goes: into the running sums
 // (lane order does not matter to the bound, only the number of terms), or
