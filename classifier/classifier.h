@@ -25,10 +25,23 @@ double kernel_cauchy(double x, double h);
 
 using kernel_function = double (*)(double x, double h);
 
+// The fast path's side of a kernel (fast_kernels.h).
+struct kernel_tile;
+struct kernel_bound;
+using kernel_tile_function = void (*)(const double *distance, double h, double distance_error,
+                                      bool one_class, kernel_tile *out);
+
+// Everything about one kernel, indexed by kernel_type. A new kernel is one
+// more row, its functions and kernel_count.
 struct kernel_row {
     const char *display_name;
-    kernel_function function;
-    uint32_t flops_per_call;  // added to flop_count by every call of function
+    kernel_function function;  // the literal kernel, counting its calls
+    uint32_t flops_per_call;   // added to flop_count by every call of function
+    kernel_function value;     // the same bits uncounted, for worker threads
+    kernel_tile_function (*tile_for_width)();  // vectorised, at the vector width in use
+    // Per-lane bound on |tile value - value| at distances within
+    // distance_error (relative) of the literal ones.
+    kernel_bound (*bound)(double distance_error);
 };
 
 constexpr int kernel_count = 4;

@@ -10,16 +10,20 @@ struct decision {
     int32_t winner;        // class index, or -1 when there is none
     bool tie;              // the best score is shared: unclassifiable
     uint32_t comparisons;  // one per class, one more per equality found
+    bool nan_score;        // some class score is NaN: unclassifiable
 };
 
 // best starts at -1.0, below any kernel sum, so the first class always takes
 // over first. A class takes over whenever best >= score is false, which
 // includes a NaN on either side; a later strictly higher score clears a tie.
+// A NaN score leaves the pattern unclassifiable, whoever the rule picks; the
+// rule still runs and counts its comparisons.
 inline decision decide(const double *scores, int32_t M) {
-    decision outcome{-1, false, 0};
+    decision outcome{-1, false, 0, false};
     double best = -1.0;
     for (int32_t i = 0; i < M; ++i) {
         ++outcome.comparisons;
+        if (scores[i] != scores[i]) outcome.nan_score = true;
         if (best >= scores[i]) {
             if (best == scores[i]) {
                 outcome.tie = true;

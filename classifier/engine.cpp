@@ -26,6 +26,7 @@
 #include "host_services.h"
 #include "kernel_values.h"
 #include "literal.h"
+#include "norms.h"
 
 namespace vendral {
 
@@ -33,6 +34,7 @@ namespace {
 
 evaluation selected_evaluation = evaluation::fast;
 int requested_threads = 0;
+std::atomic<int64_t> literal_patterns{0};
 
 constexpr int32_t patterns_per_chunk = 16;
 
@@ -102,8 +104,12 @@ struct shared_work {
     std::atomic<uint8_t> *chunk_done;  // one flag per chunk of patterns
     decisions_ready on_ready;
     void *context;
-    distance_regime regime;
-    double distance_error;  // 0 where the distances are the literal ones
+    // The norm's and the kernel's functions, resolved once for the run.
+    distance_function literal_distance;
+    tile_distance_function tile_distances;  // null: every pattern is scored literally
+    double distance_error;                  // 0 where the distances are the literal ones
+    kernel_function kernel_value;
+    kernel_tile_function kernel_tile;
     kernel_bound bound;
     packed_templates packed;
     decision *decisions;
@@ -118,20 +124,12 @@ struct scratch {
 
 // The literal scores of one pattern, without the operation accounting (the
 // run counts the kernel calls as a whole).
-template <double (*kernel)(double, double)>
-void score_literally(const engine_inputs &in, const double *pattern, double *scores) {
+void score_literally(const shared_work &work, const double *pattern, double *scores) {
+    const engine_inputs &in = *work.in;
     for (int32_t i = 0; i < in.M; ++i) scores[i] = 0.0;
     for (int32_t j = 0; j < in.N; ++j)
-        scores[in.class_of_template[j]] += kernel(pattern_distance(in.templates[j], pattern, in.d, in.p), in.h);
-}
-
-void score_literally(const engine_inputs &in, const double *pattern, double *scores) {
-    switch (in.kernel_type) {
-        case 0: score_literally<gaussian_value>(in, pattern, scores); return;
-        case 1: score_literally<squared_sinc_value>(in, pattern, scores); return;
-        case 2: score_literally<laplacian_value>(in, pattern, scores); return;
-        default: score_literally<cauchy_value>(in, pattern, scores); return;
-    }
+        scores[in.class_of_template[j]] +=
+            work.kernel_value(work.literal_distance(in.templates[j], pattern, in.d, in.p), in.h);
 }
 
 // Adds the kernel values of tiles [first_tile, end_tile) at their fast
@@ -156,8 +154,8 @@ bool add_tiles(const shared_work &work, const double *pattern, int32_t first_til
     for (int32_t tile = first_tile; tile < end_tile; ++tile) {
         const int32_t first = tile * tile_lanes;
         const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
-        if (!tile_distances(work.regime, packed.columns + static_cast<size_t>(first) * in.d, pattern,
-                            in.d, in.p, valid, distance))
+        if (!work.tile_distances(packed.columns + static_cast<size_t>(first) * in.d, pattern, in.d, in.p,
+                                 valid, distance))
             return false;
         const int32_t *block_class = packed.block_class + tile * tile_blocks;
         bool one_class = valid == tile_lanes && block_class[0] >= 0;
@@ -168,7 +166,7 @@ bool add_tiles(const shared_work &work, const double *pattern, int32_t first_til
             std::fill_n(kernels.running_value, block_lanes, 0.0);
             std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
         }
-        evaluate_kernel(in.kernel_type, distance, in.h, work.distance_error, one_class, &kernels);
+        work.kernel_tile(distance, in.h, work.distance_error, one_class, &kernels);
         if (one_class) continue;
         for (int l = 0; l < valid; ++l) {
             scores[packed.class_of_lane[first + l]] += kernels.value[l];
@@ -179,23 +177,18 @@ bool add_tiles(const shared_work &work, const double *pattern, int32_t first_til
     return true;
 }
 
-// Turns each class's sum of sensitivities into the bound on its score. Both
-// sides also sum the same number of non-negative terms, in different orders:
-// each is within (n - 1)u of the exact sum, so they differ by at most 2nu.
+// Turns each class's sum of sensitivities into the bound on its score.
 void finish_bounds(const shared_work &work, const double *scores, double *errors) {
     const int32_t *sizes = work.packed.class_sizes;
-    const kernel_bound &bound = work.bound;
     for (int32_t c = 0; c < work.in->M; ++c)
-        errors[c] = 1.01 * (bound.per_sensitivity * errors[c] + bound.per_value * scores[c] +
-                            bound.per_term * sizes[c] + sizes[c] * 0x1p-52 * scores[c]) +
-                    sizes[c] * 0x1p-1060;
+        errors[c] = class_score_bound(work.bound, errors[c], scores[c], sizes[c]);
 }
 
 // The decision on fast scores, valid for the literal scores too when every
 // comparison it makes is settled by more than the two scores' bounds.
 bool decide_with_margins(const double *scores, const double *errors, int32_t M, decision *outcome) {
     double best = -1.0, best_error = 0.0;
-    *outcome = decision{-1, false, static_cast<uint32_t>(M)};
+    *outcome = decision{-1, false, static_cast<uint32_t>(M), false};
     for (int32_t i = 0; i < M; ++i) {
         if (!(std::fabs(best - scores[i]) > best_error + errors[i])) return false;
         if (best < scores[i]) {
@@ -214,19 +207,19 @@ int32_t tiles_per_pass(int32_t d) {
     return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
-// Decides patterns [first, end) (at most patterns_per_chunk of them).
-// Touches no host service.
-void decide_group(const shared_work &work, int32_t first, int32_t end, const scratch &buffers,
+// Decides patterns [first, end) (at most patterns_per_chunk of them);
+// returns how many were scored literally. Touches no host service.
+int decide_group(const shared_work &work, int32_t first, int32_t end, const scratch &buffers,
                   size_t stride) {
     const engine_inputs &in = *work.in;
     const int count = end - first;
     bool usable[patterns_per_chunk];
     for (int k = 0; k < count; ++k) {
-        usable[k] = work.regime != distance_regime::general;
+        usable[k] = work.tile_distances != nullptr;
         std::fill_n(buffers.scores + k * stride, in.M, 0.0);
         std::fill_n(buffers.errors + k * stride, in.M, 0.0);
     }
-    if (work.regime != distance_regime::general) {
+    if (work.tile_distances != nullptr) {
         const int32_t tiles = work.packed.blocks / tile_blocks;
         const int32_t pass = tiles_per_pass(in.d);
         for (int32_t tile = 0; tile < tiles; tile += pass)
@@ -235,6 +228,7 @@ void decide_group(const shared_work &work, int32_t first, int32_t end, const scr
                     usable[k] = add_tiles(work, in.patterns[first + k], tile, std::min(tiles, tile + pass),
                                           buffers.scores + k * stride, buffers.errors + k * stride);
     }
+    int literal = 0;
     for (int k = 0; k < count; ++k) {
         double *scores = buffers.scores + k * stride;
         double *errors = buffers.errors + k * stride;
@@ -244,9 +238,11 @@ void decide_group(const shared_work &work, int32_t first, int32_t end, const scr
             if (decide_with_margins(scores, errors, in.M, outcome)) continue;
         }
         // Too close to call on the fast scores: the literal evaluation decides.
-        score_literally(in, in.patterns[first + k], scores);
+        score_literally(work, in.patterns[first + k], scores);
         *outcome = decide(scores, in.M);
+        ++literal;
     }
+    return literal;
 }
 
 // Passes on how far the decisions are made without a gap: chunks are taken
@@ -268,13 +264,16 @@ struct progress {
 // (reporting) also passes on the progress; the others touch no host service.
 void work(shared_work *work, scratch buffers, size_t stride, bool reporting) {
     progress made;
+    int64_t literal = 0;
     for (;;) {
         const int32_t first = work->next_chunk.fetch_add(patterns_per_chunk);
-        if (first >= work->in->P) return;
-        decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), buffers, stride);
+        if (first >= work->in->P) break;
+        literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk),
+                                buffers, stride);
         work->chunk_done[first / patterns_per_chunk].store(1, std::memory_order_release);
         if (reporting) made.report(work);
     }
+    literal_patterns.fetch_add(literal);
 }
 
 int thread_count_for(int32_t P) {
@@ -318,17 +317,22 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     shared.in = &in;
     shared.on_ready = on_ready;
     shared.context = context;
-    shared.regime = regime_for(in.p);
-    shared.distance_error = is_literal(shared.regime) ? 0.0 : distance_error_bound(in.d);
-    shared.bound = bound_for(in.kernel_type, shared.distance_error);
+    const norm_row &norm = norm_for(in.p);
+    const kernel_row &kernel = kernel_table[in.kernel_type];
+    shared.literal_distance = norm.literal;
+    shared.tile_distances = norm.tile_for_width ? norm.tile_for_width() : nullptr;
+    shared.distance_error = norm.error_bound(in.d);
+    shared.kernel_value = kernel.value;
+    shared.kernel_tile = kernel.tile_for_width();
+    shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
-    if (!shared.bound.valid) shared.regime = distance_regime::general;
+    if (!shared.bound.valid) shared.tile_distances = nullptr;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
     // Each thread's scores and bounds start on a cache line of their own and
     // end a line before the next thread's, so no line is shared.
     const size_t stride = (static_cast<size_t>(std::max<int32_t>(in.M, 1)) + 7) / 8 * 8 + 8;
-    if (shared.regime != distance_regime::general && !pack_templates(in, &shared.packed)) return false;
+    if (shared.tile_distances != nullptr && !pack_templates(in, &shared.packed)) return false;
     auto *buffers = static_cast<double *>(
         host_calloc(2 * patterns_per_chunk * stride * threads, sizeof(double)));
     const int32_t chunks = (in.P + patterns_per_chunk - 1) / patterns_per_chunk;
@@ -342,8 +346,8 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
         on_ready(in.P, context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
-        flop_count += static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) *
-                      kernel_table[in.kernel_type].flops_per_call;
+        flop_count +=
+            static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
     }
     host_free(flags);
     host_free(buffers);
@@ -363,6 +367,7 @@ bool decide_literal(const engine_inputs &in, decision *decisions, decisions_read
         decisions[n] = decide(scores, in.M);
         on_ready(n + 1, context);
     }
+    literal_patterns = in.P;
     host_free(scores);
     return true;
 }
@@ -373,8 +378,11 @@ void set_evaluation(evaluation mode) { selected_evaluation = mode; }
 
 void set_thread_count(int threads) { requested_threads = threads; }
 
+int64_t patterns_scored_literally() { return literal_patterns.load(); }
+
 bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
                      void *context) {
+    literal_patterns = 0;
     return selected_evaluation == evaluation::literal ? decide_literal(in, decisions, on_ready, context)
                                                       : decide_fast(in, decisions, on_ready, context);
 }

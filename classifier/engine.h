@@ -30,6 +30,11 @@ enum class evaluation { fast, literal };
 void set_evaluation(evaluation mode);
 void set_thread_count(int threads);
 
+// How many patterns the last run scored literally: all of them in the literal
+// evaluation, those too close to call on the fast scores in the fast one.
+// For tests and benchmarks; users never see it.
+int64_t patterns_scored_literally();
+
 // Told, on the calling thread, that decisions[0..ready) are made: first with
 // ready == 0 once the run has all its memory, then as ready grows, last with
 // ready == P. The run's progress lines are printed from it, in order, while

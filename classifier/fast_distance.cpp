@@ -91,39 +91,6 @@ VENDRAL_LANE_INLINE void power_sums(const double *tile, const double *pattern, i
     for (int v = 0; v < vectors; ++v) S::store(sums + v * W, sum[v]);
 }
 
-template <int W>
-VENDRAL_LANE_INLINE void squares_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
-    power_sums<2, W>(tile, pattern, d, sums);
-}
-
-template <int W>
-VENDRAL_LANE_INLINE void cubes_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
-    power_sums<3, W>(tile, pattern, d, sums);
-}
-
-template <int W>
-VENDRAL_LANE_INLINE void fourth_powers_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
-    power_sums<4, W>(tile, pattern, d, sums);
-}
-
-template <int W>
-VENDRAL_LANE_INLINE void square_roots(double *values) {
-    for (int l = 0; l < tile_lanes; ++l) values[l] = std::sqrt(values[l]);
-}
-
-VENDRAL_WIDTH_VARIANTS(absolutes_tile, (const double *tile, const double *pattern, int32_t d, double *out),
-                       (tile, pattern, d, out), sum_of_absolutes)
-VENDRAL_WIDTH_VARIANTS(largest_tile, (const double *tile, const double *pattern, int32_t d, double *out),
-                       (tile, pattern, d, out), largest_absolute)
-VENDRAL_WIDTH_VARIANTS(squares_tile, (const double *tile, const double *pattern, int32_t d, double *out),
-                       (tile, pattern, d, out), squares_sums)
-VENDRAL_WIDTH_VARIANTS(cubes_tile, (const double *tile, const double *pattern, int32_t d, double *out),
-                       (tile, pattern, d, out), cubes_sums)
-VENDRAL_WIDTH_VARIANTS(fourth_powers_tile, (const double *tile, const double *pattern, int32_t d, double *out),
-                       (tile, pattern, d, out), fourth_powers_sums)
-VENDRAL_WIDTH_VARIANTS(roots_tile, (double *values), (values), square_roots)
-
-
 // A sum outside the checked range is still exact when every difference of
 // its pair is exactly zero: then both sides compute 0.
 bool sums_are_bounded(const double *sums, const double *tile, const double *pattern, int32_t d,
@@ -139,51 +106,67 @@ bool sums_are_bounded(const double *sums, const double *tile, const double *patt
     return true;
 }
 
+template <int W>
+VENDRAL_LANE_INLINE bool absolutes(const double *tile, const double *pattern, int32_t d, double,
+                                   int, double *distance) {
+    sum_of_absolutes<W>(tile, pattern, d, distance);
+    return true;
+}
+
+template <int W>
+VENDRAL_LANE_INLINE bool largest(const double *tile, const double *pattern, int32_t d, double, int,
+                                 double *distance) {
+    largest_absolute<W>(tile, pattern, d, distance);
+    return true;
+}
+
+template <int W>
+VENDRAL_LANE_INLINE bool squares(const double *tile, const double *pattern, int32_t d, double,
+                                 int valid_lanes, double *distance) {
+    power_sums<2, W>(tile, pattern, d, distance);
+    if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
+    for (int l = 0; l < tile_lanes; ++l) distance[l] = std::sqrt(distance[l]);
+    return true;
+}
+
+// The root stays the library's pow, with the exponent hidden from the
+// optimiser as in pattern_distance.
+template <int power, int W>
+VENDRAL_LANE_INLINE bool pow_root(const double *tile, const double *pattern, int32_t d, double p,
+                                  int valid_lanes, double *distance) {
+    power_sums<power, W>(tile, pattern, d, distance);
+    if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
+    const double exponent = opaque(1.0 / p);
+    for (int l = 0; l < valid_lanes; ++l) distance[l] = std::pow(distance[l], exponent);
+    return true;
+}
+
+template <int W>
+VENDRAL_LANE_INLINE bool cubes(const double *tile, const double *pattern, int32_t d, double p,
+                               int valid_lanes, double *distance) {
+    return pow_root<3, W>(tile, pattern, d, p, valid_lanes, distance);
+}
+
+template <int W>
+VENDRAL_LANE_INLINE bool fourth_powers(const double *tile, const double *pattern, int32_t d, double p,
+                                       int valid_lanes, double *distance) {
+    return pow_root<4, W>(tile, pattern, d, p, valid_lanes, distance);
+}
+
 }  // namespace
 
-distance_regime regime_for(double p) {
-    if (p == 1.0) return distance_regime::sum_of_absolutes;
-    if (p == HUGE_VAL) return distance_regime::largest_absolute;
-    if (p == 2.0) return distance_regime::squares;
-    if (p == 3.0) return distance_regime::cubes;
-    if (p == 4.0) return distance_regime::fourth_powers;
-    return distance_regime::general;
-}
+#define VENDRAL_DISTANCE_VARIANTS(name, body)                                                        \
+    VENDRAL_WIDTH_VARIANTS(name, bool,                                                               \
+                           (const double *tile, const double *pattern, int32_t d, double p, int valid, \
+                            double *distance),                                                       \
+                           (tile, pattern, d, p, valid, distance), body)
+VENDRAL_DISTANCE_VARIANTS(absolutes_distances, absolutes)
+VENDRAL_DISTANCE_VARIANTS(largest_distances, largest)
+VENDRAL_DISTANCE_VARIANTS(squares_distances, squares)
+VENDRAL_DISTANCE_VARIANTS(cubes_distances, cubes)
+VENDRAL_DISTANCE_VARIANTS(fourth_powers_distances, fourth_powers)
 
 // The extra d * 2^-70 covers terms that underflow inside a sum of at least 2^-1000.
 double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53 + d * 0x1p-70; }
-
-bool tile_distances(distance_regime regime, const double *tile, const double *pattern, int32_t d,
-                    double p, int valid_lanes, double *distance) {
-    switch (regime) {
-        case distance_regime::sum_of_absolutes:
-            absolutes_tile_for_width()(tile, pattern, d, distance);
-            return true;
-        case distance_regime::largest_absolute:
-            largest_tile_for_width()(tile, pattern, d, distance);
-            return true;
-        case distance_regime::squares:
-            squares_tile_for_width()(tile, pattern, d, distance);
-            if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
-            roots_tile_for_width()(distance);
-            return true;
-        case distance_regime::cubes:
-        case distance_regime::fourth_powers: {
-            if (regime == distance_regime::cubes)
-                cubes_tile_for_width()(tile, pattern, d, distance);
-            else
-                fourth_powers_tile_for_width()(tile, pattern, d, distance);
-            if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
-            // The root stays the library's pow, with the exponent hidden from
-            // the optimiser as in pattern_distance.
-            const double exponent = opaque(1.0 / p);
-            for (int l = 0; l < valid_lanes; ++l) distance[l] = std::pow(distance[l], exponent);
-            return true;
-        }
-        case distance_regime::general:
-            break;
-    }
-    return false;
-}
 
 }  // namespace vendral

@@ -85,7 +85,7 @@ struct kernel_sink {
 
 // Sensitivity K |a| with a = -q^2/2.
 template <int W>
-VENDRAL_LANE_INLINE void gaussian(const double *x, double h, bool one_class, kernel_tile *out) {
+VENDRAL_LANE_INLINE void gaussian(const double *x, double h, double, bool one_class, kernel_tile *out) {
     using S = simd<W>;
     const double inverse_h = 1.0 / h;
     kernel_sink<W> sink(out, one_class);
@@ -100,7 +100,7 @@ VENDRAL_LANE_INLINE void gaussian(const double *x, double h, bool one_class, ker
 
 // Sensitivity K q.
 template <int W>
-VENDRAL_LANE_INLINE void laplacian(const double *x, double h, bool one_class, kernel_tile *out) {
+VENDRAL_LANE_INLINE void laplacian(const double *x, double h, double, bool one_class, kernel_tile *out) {
     using S = simd<W>;
     const double inverse_h = 1.0 / h;
     kernel_sink<W> sink(out, one_class);
@@ -113,7 +113,7 @@ VENDRAL_LANE_INLINE void laplacian(const double *x, double h, bool one_class, ke
 }
 
 template <int W>
-VENDRAL_LANE_INLINE void cauchy(const double *x, double h, bool one_class, kernel_tile *out) {
+VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_class, kernel_tile *out) {
     using S = simd<W>;
     const double inverse_h = 1.0 / h;
     kernel_sink<W> sink(out, one_class);
@@ -125,12 +125,19 @@ VENDRAL_LANE_INLINE void cauchy(const double *x, double h, bool one_class, kerne
     sink.finish();
 }
 
-VENDRAL_WIDTH_VARIANTS(gaussian_tile, (const double *x, double h, bool one_class, kernel_tile *out),
-                       (x, h, one_class, out), gaussian)
-VENDRAL_WIDTH_VARIANTS(laplacian_tile, (const double *x, double h, bool one_class, kernel_tile *out),
-                       (x, h, one_class, out), laplacian)
-VENDRAL_WIDTH_VARIANTS(cauchy_tile, (const double *x, double h, bool one_class, kernel_tile *out),
-                       (x, h, one_class, out), cauchy)
+#define VENDRAL_KERNEL_VARIANTS(name, body)                                                  \
+    VENDRAL_WIDTH_VARIANTS(name, void,                                                       \
+                           (const double *x, double h, double distance_error, bool one_class, \
+                            kernel_tile *out),                                               \
+                           (x, h, distance_error, one_class, out), body)
+
+}  // namespace
+
+VENDRAL_KERNEL_VARIANTS(gaussian_tile, gaussian)
+VENDRAL_KERNEL_VARIANTS(laplacian_tile, laplacian)
+VENDRAL_KERNEL_VARIANTS(cauchy_tile, cauchy)
+
+namespace {
 
 // The literal kernel itself on the fast distances (sin has no vector form
 // here); its sensitivity is its whole bound.
@@ -154,29 +161,37 @@ kernel_bound exponential_bound(double argument_error) {
             701.0 * g <= largest_change};
 }
 
+// Our q is x times 1/h (two roundings), the literal one x/h (one).
+double fast_quotient_error(double distance_error) { return distance_error + 3.03 * u; }
+
 }  // namespace
 
-kernel_bound bound_for(int kernel_type, double distance_error) {
-    // Our q is x times 1/h (two roundings), the literal one x/h (one).
-    const double e_q = distance_error + 3.03 * u;
-    switch (kernel_type) {
-        case 0: return exponential_bound(2.02 * e_q + 2.02 * u);
-        case 1: return {1.0, 0.0, 0.0, true};
-        case 2: return exponential_bound(e_q);
-        default: return {0.0, (2.02 * e_q + 6.0 * u) * 1.01, 0x1p-1060, true};
-    }
+kernel_tile_function squared_sinc_tile_for_width() { return squared_sinc_tile; }
+
+kernel_bound gaussian_bound(double distance_error) {
+    return exponential_bound(2.02 * fast_quotient_error(distance_error) + 2.02 * u);
+}
+
+// The sensitivity of a lane is its whole bound.
+kernel_bound squared_sinc_bound(double) { return {1.0, 0.0, 0.0, true}; }
+
+kernel_bound laplacian_bound(double distance_error) {
+    return exponential_bound(fast_quotient_error(distance_error));
+}
+
+kernel_bound cauchy_bound(double distance_error) {
+    return {0.0, (2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};
+}
+
+// Both sums add the same n non-negative terms in different orders: each is
+// within (n - 1)u of the exact sum, so they differ by at most 2nu. The last
+// term is slack for results in the subnormal range.
+double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n) {
+    return 1.01 * (bound.per_sensitivity * sensitivity + bound.per_value * value + bound.per_term * n +
+                   n * 0x1p-52 * value) +
+           n * 0x1p-1060;
 }
 
 double approximate_exp(double a) { return approximate_exp_lanes<1>(a); }
-
-void evaluate_kernel(int kernel_type, const double *distance, double h, double distance_error,
-                     bool one_class, kernel_tile *out) {
-    switch (kernel_type) {
-        case 0: gaussian_tile_for_width()(distance, h, one_class, out); return;
-        case 1: squared_sinc_tile(distance, h, distance_error, one_class, out); return;
-        case 2: laplacian_tile_for_width()(distance, h, one_class, out); return;
-        default: cauchy_tile_for_width()(distance, h, one_class, out); return;
-    }
-}
 
 }  // namespace vendral

@@ -3,6 +3,9 @@
 #ifndef VENDRAL_CLASSIFIER_FAST_KERNELS_H
 #define VENDRAL_CLASSIFIER_FAST_KERNELS_H
 
+#include <cstdint>
+
+#include "classifier.h"
 #include "fast_distance.h"
 
 namespace vendral {
@@ -11,10 +14,11 @@ namespace vendral {
 // polynomial chains overlap instead of waiting on each other.
 constexpr int kernel_lanes = tile_lanes;
 
-// What one kernel call leaves. A tile whose templates all belong to one class
-// only adds its values into the running lane sums (the caller folds them
-// into that class's score when the class changes); any other tile leaves
-// every lane's value.
+// What one call of a kernel tile function leaves. A tile whose templates all
+// belong to one class (one_class) only adds its values into the running lane
+// sums (the caller folds them into that class's score when the class
+// changes); any other tile leaves every lane's value, lanes past the valid
+// ones holding whatever their (zero) templates give.
 struct kernel_tile {
     double value[kernel_lanes];
     double sensitivity[kernel_lanes];  // the per-lane term the bound scales, see kernel_bound
@@ -35,13 +39,20 @@ struct kernel_bound {
     bool valid;
 };
 
-kernel_bound bound_for(int kernel_type, double distance_error);
+// The rows' fast side (classifier.h): tile functions at the vector width in
+// use, and bounds for distances within distance_error of the literal ones.
+kernel_tile_function gaussian_tile_for_width();
+kernel_tile_function squared_sinc_tile_for_width();
+kernel_tile_function laplacian_tile_for_width();
+kernel_tile_function cauchy_tile_for_width();
+kernel_bound gaussian_bound(double distance_error);
+kernel_bound squared_sinc_bound(double distance_error);
+kernel_bound laplacian_bound(double distance_error);
+kernel_bound cauchy_bound(double distance_error);
 
-// Evaluates the kernel at kernel_lanes distances: into the running sums when
-// one_class is set, else into value and sensitivity, where lanes past the
-// valid ones hold whatever their (zero) templates give.
-void evaluate_kernel(int kernel_type, const double *distance, double h, double distance_error,
-                     bool one_class, kernel_tile *out);
+// The bound on a class score: n terms with fast values summing to value and
+// sensitivities to sensitivity, against the literal sum in template order.
+double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n);
 
 // exp(a) for -700 <= a <= 0 within exp_relative_error; 0 below -700, where the
 // true value is below 2^-1009. Exposed for its test.

@@ -1,4 +1,5 @@
 #include "classifier.h"
+#include "fast_kernels.h"
 #include "kernel_values.h"
 
 namespace vendral {
@@ -25,11 +26,13 @@ double kernel_cauchy(double x, double h) {
     return cauchy_value(x, h);
 }
 
-const kernel_row kernel_table[kernel_count] = {
-    {"gaussian", kernel_gaussian, 4},
-    {"squared sinc", kernel_squared_sinc, 5},
-    {"laplacian", kernel_laplacian, 2},
-    {"cauchy", kernel_cauchy, 4},
+// A row count other than kernel_count conflicts with the declaration.
+const kernel_row kernel_table[] = {
+    {"gaussian", kernel_gaussian, 4, gaussian_value, gaussian_tile_for_width, gaussian_bound},
+    {"squared sinc", kernel_squared_sinc, 5, squared_sinc_value, squared_sinc_tile_for_width,
+     squared_sinc_bound},
+    {"laplacian", kernel_laplacian, 2, laplacian_value, laplacian_tile_for_width, laplacian_bound},
+    {"cauchy", kernel_cauchy, 4, cauchy_value, cauchy_tile_for_width, cauchy_bound},
 };
 
 }  // namespace vendral

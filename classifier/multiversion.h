@@ -8,8 +8,10 @@
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(VENDRAL_NO_MULTIVERSION)
 #define VENDRAL_DISPATCH 1
-#define VENDRAL_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx2,fma,bmi,bmi2,popcnt")))
-#define VENDRAL_TARGET_AVX2 __attribute__((target("avx2,fma,bmi,bmi2,popcnt")))
+// Only the features vector_width() checks for: a variant must never meet an
+// instruction the processor lacks.
+#define VENDRAL_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw,avx2,fma")))
+#define VENDRAL_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #endif
 
 #if defined(__GNUC__)
@@ -30,23 +32,22 @@ void limit_vector_width(int width);
 }  // namespace vendral
 
 // Defines name##_baseline (and, where the processor may have them,
-// name##_avx2 and name##_avx512) running the template `body` at that width,
-// and name##_for_width() returning the one for vector_width().
+// name##_avx2 and name##_avx512) running the template `body` at that width
+// and returning its `result`, and name##_for_width() returning the one for
+// vector_width(). Callers resolve it once per run, not per call.
 #if defined(VENDRAL_DISPATCH)
-#define VENDRAL_WIDTH_VARIANTS(name, signature, arguments, body)                  \
-    void name##_baseline signature { body<VENDRAL_BASELINE_WIDTH> arguments; }   \
-    VENDRAL_TARGET_AVX2 void name##_avx2 signature { body<4> arguments; }         \
-    VENDRAL_TARGET_AVX512 void name##_avx512 signature { body<8> arguments; }     \
-    using name##_function = void(*) signature;                                    \
-    name##_function name##_for_width() {                                          \
-        const int width = vector_width();                                         \
-        return width == 8 ? name##_avx512 : width == 4 ? name##_avx2 : name##_baseline; \
+#define VENDRAL_WIDTH_VARIANTS(name, result, signature, arguments, body)                       \
+    result name##_baseline signature { return body<VENDRAL_BASELINE_WIDTH> arguments; }      \
+    VENDRAL_TARGET_AVX2 result name##_avx2 signature { return body<4> arguments; }           \
+    VENDRAL_TARGET_AVX512 result name##_avx512 signature { return body<8> arguments; }       \
+    result(*name##_for_width()) signature {                                                 \
+        const int width = vector_width();                                                    \
+        return width == 8 ? name##_avx512 : width == 4 ? name##_avx2 : name##_baseline;      \
     }
 #else
-#define VENDRAL_WIDTH_VARIANTS(name, signature, arguments, body)                  \
-    void name##_baseline signature { body<VENDRAL_BASELINE_WIDTH> arguments; }   \
-    using name##_function = void(*) signature;                                    \
-    name##_function name##_for_width() { return name##_baseline; }
+#define VENDRAL_WIDTH_VARIANTS(name, result, signature, arguments, body)                       \
+    result name##_baseline signature { return body<VENDRAL_BASELINE_WIDTH> arguments; }      \
+    result(*name##_for_width()) signature { return name##_baseline; }
 #endif
 
 #endif  // VENDRAL_CLASSIFIER_MULTIVERSION_H

@@ -40,7 +40,7 @@ struct outcome_printer {
         if (oflag >= 3) host_printf("   Pattern #%d is being presented\n", n);
         comparison_count += outcome.comparisons;
         // With no classes at all there is no winner either: unclassifiable.
-        if (outcome.tie || outcome.winner < 0) {
+        if (outcome.tie || outcome.nan_score || outcome.winner < 0) {
             result[n - 1] = static_cast<double>(unknown_label);
             ++unclassified;
             if (oflag >= 2) host_printf("   Pattern #%d could not be classified\n", n);

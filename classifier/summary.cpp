@@ -1,25 +1,13 @@
-#include <cmath>
-
 #include "classifier.h"
 #include "host_services.h"
+#include "norms.h"
 #include "u64_text.h"
 
 namespace vendral {
 
-namespace {
-
-const char *norm_name(double p) {
-    if (p == 1.0) return "min-norm";
-    if (p == 2.0) return "euclidian-norm";
-    if (p == HUGE_VAL) return "max-norm";
-    return "";
-}
-
-}  // namespace
-
 void print_summary(int kernel_type, double p, int32_t P, int32_t M, int32_t unclassified,
                    uint64_t flops, uint64_t comparisons, int seconds) {
-    host_printf("\n%s %s Parzen classifier performance summary\n", norm_name(p),
+    host_printf("\n%s %s Parzen classifier performance summary\n", norm_for(p).display_name,
                 kernel_table[kernel_type].display_name);
     host_printf("Test set contained %d test patterns belonging to %d classes\n", P, M);
     if (unclassified != 0) {

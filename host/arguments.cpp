@@ -1,6 +1,7 @@
 #include "arguments.h"
 
 #include "arrays.h"
+#include "classifier/classifier.h"
 #include "messages.h"
 
 namespace vendral {
@@ -75,7 +76,8 @@ bool check_arguments(int nlhs, int nrhs, const mxArray *const prhs[], run_argume
 
     if (!is_scalar_argument(prhs[kernel_type])) return fail(message, message_id::kernel_type_scalar);
     int32_t kernel = -1;
-    if (!truncate_to_int32(mxGetScalar(prhs[kernel_type]), &kernel) || kernel < 0 || kernel > 3)
+    if (!truncate_to_int32(mxGetScalar(prhs[kernel_type]), &kernel) || kernel < 0 ||
+        kernel >= kernel_count)
         return fail(message, message_id::kernel_type_range, 3);
     args->kernel_type = kernel;
 

@@ -104,9 +104,10 @@ outcome classify(const rows &templates, const std::vector<double> &labels, int k
         }
         double best = -1.0;
         int32_t winner = -1;
-        bool tie = false;
+        bool tie = false, nan_score = false;
         for (int32_t i = 0; i < M; ++i) {
             ++run.comparisons;
+            if (std::isnan(table[i].score)) nan_score = true;
             if (best >= table[i].score) {
                 if (best == table[i].score) {
                     tie = true;
@@ -118,7 +119,8 @@ outcome classify(const rows &templates, const std::vector<double> &labels, int k
                 tie = false;
             }
         }
-        if (tie || winner < 0) {
+        // A NaN score makes the pattern unclassifiable, whoever the rule picked.
+        if (tie || nan_score || winner < 0) {
             run.labels.push_back(unknown_label);
             ++run.unclassified;
             if (oflag >= 2) print(&run.console, "   Pattern #%d could not be classified\n", n);

@@ -1,7 +1,8 @@
 // The classifier written out plainly, step by step, as the module's behaviour
 // is described: linear class-table search, labels truncated and looked up
 // again for every template, pow() for every distance term, the decision rule
-// as written. Tests hold the module to it.
+// as written, a pattern with a NaN class score unclassifiable. Tests here and
+// in windows/runner/ hold the module to it.
 #ifndef VENDRAL_TESTS_REFERENCE_CLASSIFIER_H
 #define VENDRAL_TESTS_REFERENCE_CLASSIFIER_H
 

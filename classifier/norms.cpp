@@ -1,0 +1,37 @@
+#include "norms.h"
+
+#include <cmath>
+
+#include "fast_distance.h"
+
+namespace vendral {
+
+namespace {
+
+bool is_one(double p) { return p == 1.0; }
+bool is_infinite(double p) { return p == HUGE_VAL; }
+bool is_two(double p) { return p == 2.0; }
+bool is_three(double p) { return p == 3.0; }
+bool is_four(double p) { return p == 4.0; }
+bool any(double) { return true; }
+
+double same_bits(int32_t) { return 0.0; }
+
+}  // namespace
+
+const norm_row norm_table[] = {
+    {"min-norm", is_one, sum_of_absolute_differences, absolutes_distances_for_width, same_bits},
+    {"max-norm", is_infinite, largest_absolute_difference, largest_distances_for_width, same_bits},
+    {"euclidian-norm", is_two, power_distance, squares_distances_for_width, distance_error_bound},
+    {"", is_three, power_distance, cubes_distances_for_width, distance_error_bound},
+    {"", is_four, power_distance, fourth_powers_distances_for_width, distance_error_bound},
+    {"", any, power_distance, nullptr, same_bits},
+};
+
+const norm_row &norm_for(double p) {
+    for (const norm_row &row : norm_table)
+        if (row.selects(p)) return row;
+    return norm_table[norm_count - 1];  // not reached: the last row selects every p
+}
+
+}  // namespace vendral
