@@ -135,13 +135,13 @@ VENDRAL_LANE_INLINE void sine_body(int64_t rounds, double *sink) {
     unary_body<W, sine_of<W>>(rounds, sink);
 }
 
-VENDRAL_WIDTH_VARIANTS(fused_probe, (int64_t rounds, double *sink), (rounds, sink), fused_body)
-VENDRAL_WIDTH_VARIANTS(absolute_probe, (int64_t rounds, double *sink), (rounds, sink), absolute_body)
-VENDRAL_WIDTH_VARIANTS(cube_probe, (int64_t rounds, double *sink), (rounds, sink), cube_body)
-VENDRAL_WIDTH_VARIANTS(exponential_probe, (int64_t rounds, double *sink), (rounds, sink), exponential_body)
-VENDRAL_WIDTH_VARIANTS(cube_root_probe, (int64_t rounds, double *sink), (rounds, sink), cube_root_body)
-VENDRAL_WIDTH_VARIANTS(reciprocal_probe, (int64_t rounds, double *sink), (rounds, sink), reciprocal_body)
-VENDRAL_WIDTH_VARIANTS(sine_probe, (int64_t rounds, double *sink), (rounds, sink), sine_body)
+VENDRAL_WIDTH_VARIANTS(fused_probe, void, (int64_t rounds, double *sink), (rounds, sink), fused_body)
+VENDRAL_WIDTH_VARIANTS(absolute_probe, void, (int64_t rounds, double *sink), (rounds, sink), absolute_body)
+VENDRAL_WIDTH_VARIANTS(cube_probe, void, (int64_t rounds, double *sink), (rounds, sink), cube_body)
+VENDRAL_WIDTH_VARIANTS(exponential_probe, void, (int64_t rounds, double *sink), (rounds, sink), exponential_body)
+VENDRAL_WIDTH_VARIANTS(cube_root_probe, void, (int64_t rounds, double *sink), (rounds, sink), cube_root_body)
+VENDRAL_WIDTH_VARIANTS(reciprocal_probe, void, (int64_t rounds, double *sink), (rounds, sink), reciprocal_body)
+VENDRAL_WIDTH_VARIANTS(sine_probe, void, (int64_t rounds, double *sink), (rounds, sink), sine_body)
 
 using probe = void (*)(int64_t rounds, double *sink);
 

@@ -31,11 +31,11 @@ VENDRAL_LANE_INLINE void sines_body(const double *in, double *out, int32_t count
     over_lanes<W, sine<W>>(in, out, count);
 }
 
-VENDRAL_WIDTH_VARIANTS(cube_roots_lanes, (const double *in, double *out, int32_t count), (in, out, count),
+VENDRAL_WIDTH_VARIANTS(cube_roots_lanes, void, (const double *in, double *out, int32_t count), (in, out, count),
                        cube_roots_body)
-VENDRAL_WIDTH_VARIANTS(fourth_roots_lanes, (const double *in, double *out, int32_t count), (in, out, count),
+VENDRAL_WIDTH_VARIANTS(fourth_roots_lanes, void, (const double *in, double *out, int32_t count), (in, out, count),
                        fourth_roots_body)
-VENDRAL_WIDTH_VARIANTS(sines_lanes, (const double *in, double *out, int32_t count), (in, out, count),
+VENDRAL_WIDTH_VARIANTS(sines_lanes, void, (const double *in, double *out, int32_t count), (in, out, count),
                        sines_body)
 
 }  // namespace
