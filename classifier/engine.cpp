@@ -40,37 +40,61 @@ constexpr int32_t patterns_per_chunk = 16;
 
 // The templates sorted by class (stably) and packed column by column in
 // blocks of block_lanes, so that one pattern meets block_lanes templates per
-// vector step and most blocks add into a single class.
+// vector step and most blocks add into a single class. Sorted by class, each
+// class's templates keep their order, so that a class sum taken along the
+// sorted lanes adds the literal terms in the literal order; and the classes
+// come in table order, so that the decision rule can take each class as soon
+// as its sum is complete.
 struct packed_templates {
-    double *columns = nullptr;        // blocks * d * block_lanes
-    int32_t *class_of_lane = nullptr; // sorted order
-    int32_t *block_class = nullptr;   // the class of a full single-class block, else -1
+    double *columns = nullptr;          // blocks * d * block_lanes; null when no tile function
+    int32_t *class_of_lane = nullptr;   // sorted order
+    int32_t *template_of_lane = nullptr;
+    int32_t *block_kind = nullptr;      // see the constants below
     int32_t *class_sizes = nullptr;
     int32_t blocks = 0;
 };
 
+// block_kind: a class index when a full block holds that class only; else
+// one of these.
+constexpr int32_t mixed_block = -1;
+constexpr int32_t singleton_block = -2;  // a full block of classes of one template each
+
 void free_packed(packed_templates *packed) {
     host_free(packed->columns);
     host_free(packed->class_of_lane);
-    host_free(packed->block_class);
+    host_free(packed->template_of_lane);
+    host_free(packed->block_kind);
     host_free(packed->class_sizes);
     *packed = packed_templates{};
 }
 
-bool pack_templates(const engine_inputs &in, packed_templates *packed) {
+int32_t kind_of_block(const packed_templates &packed, int32_t first, int32_t N) {
+    if (first + block_lanes > N) return mixed_block;
+    const int32_t c = packed.class_of_lane[first];
+    bool single = true, singletons = true;
+    for (int l = 0; l < block_lanes; ++l) {
+        single = single && packed.class_of_lane[first + l] == c;
+        singletons = singletons && packed.class_sizes[packed.class_of_lane[first + l]] == 1;
+    }
+    return single ? c : singletons ? singleton_block : mixed_block;
+}
+
+bool pack_templates(const engine_inputs &in, bool with_columns, packed_templates *packed) {
     // Whole tiles: the lanes past N hold zeros and are never counted.
     const int64_t tiles = (static_cast<int64_t>(in.N) + tile_lanes - 1) / tile_lanes;
     const auto blocks = static_cast<int32_t>(tiles * tile_blocks);
     const size_t lanes = static_cast<size_t>(blocks) * block_lanes;
     const size_t classes = static_cast<size_t>(std::max<int32_t>(in.M, 1));
     packed->blocks = blocks;
-    packed->columns = static_cast<double *>(host_calloc(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
+    if (with_columns)
+        packed->columns = static_cast<double *>(host_calloc(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
     packed->class_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
-    packed->block_class = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
+    packed->template_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
+    packed->block_kind = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
     packed->class_sizes = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
     auto *next_slot = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    if (!packed->columns || !packed->class_of_lane || !packed->block_class || !packed->class_sizes ||
-        !next_slot) {
+    if ((with_columns && !packed->columns) || !packed->class_of_lane || !packed->template_of_lane ||
+        !packed->block_kind || !packed->class_sizes || !next_slot) {
         host_free(next_slot);
         free_packed(packed);
         return false;
@@ -80,22 +104,14 @@ bool pack_templates(const engine_inputs &in, packed_templates *packed) {
     for (int32_t j = 0; j < in.N; ++j) {
         const int32_t c = in.class_of_template[j];
         const int32_t slot = next_slot[c]++;
+        packed->class_of_lane[slot] = c;
+        packed->template_of_lane[slot] = j;
+        if (!with_columns) continue;
         double *block = packed->columns + static_cast<size_t>(slot / block_lanes) * block_lanes * in.d;
         for (int32_t i = 0; i < in.d; ++i) block[i * block_lanes + slot % block_lanes] = in.templates[j][i];
-        packed->class_of_lane[slot] = c;
     }
     host_free(next_slot);
-    for (int32_t b = 0; b < blocks; ++b) {
-        const int32_t first = b * block_lanes;
-        const int32_t c = packed->class_of_lane[first];
-        bool single = first + block_lanes <= in.N;
-        if (first >= in.N) {
-            packed->block_class[b] = -1;
-            continue;
-        }
-        for (int l = 1; single && l < block_lanes; ++l) single = packed->class_of_lane[first + l] == c;
-        packed->block_class[b] = single ? c : -1;
-    }
+    for (int32_t b = 0; b < blocks; ++b) packed->block_kind[b] = kind_of_block(*packed, b * block_lanes, in.N);
     return true;
 }
 
@@ -116,87 +132,141 @@ struct shared_work {
     std::atomic<int32_t> next_chunk{0};
 };
 
-// Per-thread scratch: the class scores and their bounds.
-struct scratch {
-    double *scores;
-    double *errors;
-};
-
-// The literal scores of one pattern, without the operation accounting (the
-// run counts the kernel calls as a whole).
-void score_literally(const shared_work &work, const double *pattern, double *scores) {
+// The literal decision for one pattern, class by class along the sorted
+// lanes: each class sum adds the literal terms in template order, as the
+// literal evaluation does, without a score per class held anywhere.
+decision decide_literally(const shared_work &work, const double *pattern) {
     const engine_inputs &in = *work.in;
-    for (int32_t i = 0; i < in.M; ++i) scores[i] = 0.0;
-    for (int32_t j = 0; j < in.N; ++j)
-        scores[in.class_of_template[j]] +=
-            work.kernel_value(work.literal_distance(in.templates[j], pattern, in.d, in.p), in.h);
+    const packed_templates &packed = work.packed;
+    decision_rule rule;
+    int32_t lane = 0;
+    for (int32_t c = 0; c < in.M; ++c) {
+        double score = 0.0;
+        for (const int32_t end = lane + packed.class_sizes[c]; lane < end; ++lane) {
+            const double *row = in.templates[packed.template_of_lane[lane]];
+            score += work.kernel_value(work.literal_distance(row, pattern, in.d, in.p), in.h);
+        }
+        rule.take(score);
+    }
+    return rule.outcome;
 }
 
-// Adds the kernel values of tiles [first_tile, end_tile) at their fast
-// distances from the pattern, and their bounds, to the class sums; false
-// when some lane could not be bounded.
-bool add_tiles(const shared_work &work, const double *pattern, int32_t first_tile, int32_t end_tile,
-               double *scores, double *sensitivities) {
+// The decision rule on fast scores with their bounds, one class at a time:
+// while every comparison is settled by more than the two scores' bounds, the
+// literal scores take the same path through the rule: same winner, no tie,
+// M comparisons.
+struct margin_rule {
+    double best = -1.0;
+    double best_error = 0.0;
+    int32_t winner = -1;
+    int32_t next_class = 0;
+    bool settled = true;
+
+    void take(double score, double error) {
+        if (!(std::fabs(best - score) > best_error + error)) settled = false;
+        if (best < score) {
+            best = score;
+            best_error = error;
+            winner = next_class;
+        }
+        ++next_class;
+    }
+};
+
+// One pattern's way through the sorted lanes: the sum of the class whose
+// lanes are being added (and of their sensitivities), and the rule so far.
+// Classes without templates (a label such as 1.5 makes an entry that no
+// template adds to) score exactly 0 on both sides.
+struct class_stream {
+    int32_t open_class = -1;
+    double value = 0.0;
+    double sensitivity = 0.0;
+    margin_rule rule;
+    bool usable = true;
+    kernel_tile kernels;  // the kernel's output and running lane sums
+
+    void start() {
+        open_class = -1;
+        rule = margin_rule{};
+        std::fill_n(kernels.running_value, block_lanes, 0.0);
+        std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
+    }
+
+    // Ends the open class (its running lane sums included) and takes the
+    // empty classes up to, not including, next.
+    void close(const shared_work &work, int32_t next) {
+        if (open_class >= 0) {
+            for (int l = 0; l < block_lanes; ++l) {
+                value += kernels.running_value[l];
+                sensitivity += kernels.running_sensitivity[l];
+                kernels.running_value[l] = 0.0;
+                kernels.running_sensitivity[l] = 0.0;
+            }
+            rule.take(value,
+                      class_score_bound(work.bound, sensitivity, value, work.packed.class_sizes[open_class]));
+        }
+        while (rule.next_class < next) rule.take(0.0, 0.0);
+        open_class = -1;
+    }
+
+    void open(const shared_work &work, int32_t c) {
+        close(work, c);
+        open_class = c;
+        value = 0.0;
+        sensitivity = 0.0;
+    }
+
+    // A whole tile of classes of one template each, first_class onwards: one
+    // class per lane. Usually none of them comes near the best score so far,
+    // and the rule only counts them.
+    void add_singletons(const shared_work &work, int32_t first_class) {
+        close(work, first_class);
+        double error[tile_lanes];
+        int above = 0;  // counted without branches, so that the loop runs in vectors
+        for (int l = 0; l < tile_lanes; ++l) {
+            error[l] = class_score_bound(work.bound, kernels.sensitivity[l], kernels.value[l], 1);
+            above += !(rule.best - kernels.value[l] > rule.best_error + error[l]);
+        }
+        if (above == 0) {
+            rule.next_class += tile_lanes;
+            return;
+        }
+        for (int l = 0; l < tile_lanes; ++l) rule.take(kernels.value[l], error[l]);
+    }
+
+    void add_lane(const shared_work &work, int32_t c, double lane_value, double lane_sensitivity) {
+        if (c != open_class) open(work, c);
+        value += lane_value;
+        sensitivity += lane_sensitivity;
+    }
+};
+
+// Adds tile `tile` of the sorted lanes to the pattern's stream; false when
+// some lane could not be bounded.
+bool add_tile(const shared_work &work, const double *pattern, int32_t tile, class_stream *stream) {
     const engine_inputs &in = *work.in;
     const packed_templates &packed = work.packed;
     double distance[tile_lanes];
-    kernel_tile kernels;
-    // The running lane sums belong to running_class; they are folded into its
-    // score when a tile of another class comes, and at the end.
-    int32_t running_class = -1;
-    auto fold_running = [&] {
-        if (running_class < 0) return;
-        for (int l = 0; l < block_lanes; ++l) {
-            scores[running_class] += kernels.running_value[l];
-            sensitivities[running_class] += kernels.running_sensitivity[l];
-        }
-    };
-    for (int32_t tile = first_tile; tile < end_tile; ++tile) {
-        const int32_t first = tile * tile_lanes;
-        const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
-        if (!work.tile_distances(packed.columns + static_cast<size_t>(first) * in.d, pattern, in.d, in.p,
-                                 valid, distance))
-            return false;
-        const int32_t *block_class = packed.block_class + tile * tile_blocks;
-        bool one_class = valid == tile_lanes && block_class[0] >= 0;
-        for (int t = 1; one_class && t < tile_blocks; ++t) one_class = block_class[t] == block_class[0];
-        if (one_class && block_class[0] != running_class) {
-            fold_running();
-            running_class = block_class[0];
-            std::fill_n(kernels.running_value, block_lanes, 0.0);
-            std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
-        }
-        work.kernel_tile(distance, in.h, work.distance_error, one_class, &kernels);
-        if (one_class) continue;
-        for (int l = 0; l < valid; ++l) {
-            scores[packed.class_of_lane[first + l]] += kernels.value[l];
-            sensitivities[packed.class_of_lane[first + l]] += kernels.sensitivity[l];
-        }
+    const int32_t first = tile * tile_lanes;
+    const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
+    if (!work.tile_distances(packed.columns + static_cast<size_t>(first) * in.d, pattern, in.d, in.p, valid,
+                             distance))
+        return false;
+    const int32_t *kind = packed.block_kind + tile * tile_blocks;
+    bool one_class = kind[0] >= 0;
+    for (int t = 1; one_class && t < tile_blocks; ++t) one_class = kind[t] == kind[0];
+    if (one_class && kind[0] != stream->open_class) stream->open(work, kind[0]);
+    work.kernel_tile(distance, in.h, work.distance_error, one_class, &stream->kernels);
+    if (one_class) return true;
+    bool singletons = true;
+    for (int t = 0; singletons && t < tile_blocks; ++t) singletons = kind[t] == singleton_block;
+    if (singletons) {
+        stream->add_singletons(work, packed.class_of_lane[first]);
+        return true;
     }
-    fold_running();
-    return true;
-}
-
-// Turns each class's sum of sensitivities into the bound on its score.
-void finish_bounds(const shared_work &work, const double *scores, double *errors) {
-    const int32_t *sizes = work.packed.class_sizes;
-    for (int32_t c = 0; c < work.in->M; ++c)
-        errors[c] = class_score_bound(work.bound, errors[c], scores[c], sizes[c]);
-}
-
-// The decision on fast scores, valid for the literal scores too when every
-// comparison it makes is settled by more than the two scores' bounds.
-bool decide_with_margins(const double *scores, const double *errors, int32_t M, decision *outcome) {
-    double best = -1.0, best_error = 0.0;
-    *outcome = decision{-1, false, static_cast<uint32_t>(M), false};
-    for (int32_t i = 0; i < M; ++i) {
-        if (!(std::fabs(best - scores[i]) > best_error + errors[i])) return false;
-        if (best < scores[i]) {
-            best = scores[i];
-            best_error = errors[i];
-            outcome->winner = i;
-        }
-    }
+    for (int l = 0; l < valid; ++l)
+        stream->add_lane(work, packed.class_of_lane[first + l], stream->kernels.value[l],
+                         stream->kernels.sensitivity[l]);
     return true;
 }
 
@@ -207,39 +277,36 @@ int32_t tiles_per_pass(int32_t d) {
     return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
-// Decides patterns [first, end) (at most patterns_per_chunk of them);
-// returns how many were scored literally. Touches no host service.
-int decide_group(const shared_work &work, int32_t first, int32_t end, const scratch &buffers,
-                  size_t stride) {
+// Decides patterns [first, end) (at most patterns_per_chunk of them), each
+// with its own stream; returns how many were scored literally. Touches no
+// host service.
+int decide_group(const shared_work &work, int32_t first, int32_t end, class_stream *streams) {
     const engine_inputs &in = *work.in;
     const int count = end - first;
-    bool usable[patterns_per_chunk];
     for (int k = 0; k < count; ++k) {
-        usable[k] = work.tile_distances != nullptr;
-        std::fill_n(buffers.scores + k * stride, in.M, 0.0);
-        std::fill_n(buffers.errors + k * stride, in.M, 0.0);
+        streams[k].start();
+        streams[k].usable = work.tile_distances != nullptr;
     }
     if (work.tile_distances != nullptr) {
         const int32_t tiles = work.packed.blocks / tile_blocks;
         const int32_t pass = tiles_per_pass(in.d);
         for (int32_t tile = 0; tile < tiles; tile += pass)
             for (int k = 0; k < count; ++k)
-                if (usable[k])
-                    usable[k] = add_tiles(work, in.patterns[first + k], tile, std::min(tiles, tile + pass),
-                                          buffers.scores + k * stride, buffers.errors + k * stride);
+                for (int32_t t = tile; streams[k].usable && t < std::min(tiles, tile + pass); ++t)
+                    streams[k].usable = add_tile(work, in.patterns[first + k], t, &streams[k]);
     }
     int literal = 0;
     for (int k = 0; k < count; ++k) {
-        double *scores = buffers.scores + k * stride;
-        double *errors = buffers.errors + k * stride;
-        decision *outcome = &work.decisions[first + k];
-        if (usable[k]) {
-            finish_bounds(work, scores, errors);
-            if (decide_with_margins(scores, errors, in.M, outcome)) continue;
+        class_stream &stream = streams[k];
+        if (stream.usable) {
+            stream.close(work, in.M);
+            if (stream.rule.settled) {
+                work.decisions[first + k] = decision{stream.rule.winner, false, static_cast<uint32_t>(in.M), false};
+                continue;
+            }
         }
         // Too close to call on the fast scores: the literal evaluation decides.
-        score_literally(work, in.patterns[first + k], scores);
-        *outcome = decide(scores, in.M);
+        work.decisions[first + k] = decide_literally(work, in.patterns[first + k]);
         ++literal;
     }
     return literal;
@@ -262,14 +329,13 @@ struct progress {
 
 // Takes chunks of patterns until none are left. The host's own thread
 // (reporting) also passes on the progress; the others touch no host service.
-void work(shared_work *work, scratch buffers, size_t stride, bool reporting) {
+void work(shared_work *work, class_stream *streams, bool reporting) {
     progress made;
     int64_t literal = 0;
     for (;;) {
         const int32_t first = work->next_chunk.fetch_add(patterns_per_chunk);
         if (first >= work->in->P) break;
-        literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk),
-                                buffers, stride);
+        literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), streams);
         work->chunk_done[first / patterns_per_chunk].store(1, std::memory_order_release);
         if (reporting) made.report(work);
     }
@@ -289,25 +355,21 @@ int thread_count_for(int32_t P) {
 #endif
 }
 
-// Each thread gets patterns_per_chunk rows of scores and of bounds.
-void run_workers(shared_work *shared, double *buffers, size_t stride, int threads) {
-    const size_t per_thread = 2 * patterns_per_chunk * stride;
-    auto buffers_of = [&](int t) {
-        double *mine = buffers + per_thread * t;
-        return scratch{mine, mine + patterns_per_chunk * stride};
-    };
+// Each thread gets patterns_per_chunk streams of its own.
+void run_workers(shared_work *shared, class_stream *streams, int threads) {
 #if defined(VENDRAL_SINGLE_THREAD)
     (void)threads;
-    work(shared, buffers_of(0), stride, true);
+    work(shared, streams, true);
 #else
     std::vector<std::thread> helpers;
     // A thread the system refuses only means fewer hands: the chunks are
     // shared out through next_chunk, whoever takes them.
     try {
-        for (int t = 1; t < threads; ++t) helpers.emplace_back(work, shared, buffers_of(t), stride, false);
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(work, shared, streams + static_cast<size_t>(t) * patterns_per_chunk, false);
     } catch (const std::exception &) {
     }
-    work(shared, buffers_of(0), stride, true);
+    work(shared, streams, true);
     for (std::thread &helper : helpers) helper.join();
 #endif
 }
@@ -329,20 +391,18 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     if (!shared.bound.valid) shared.tile_distances = nullptr;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
-    // Each thread's scores and bounds start on a cache line of their own and
-    // end a line before the next thread's, so no line is shared.
-    const size_t stride = (static_cast<size_t>(std::max<int32_t>(in.M, 1)) + 7) / 8 * 8 + 8;
-    if (shared.tile_distances != nullptr && !pack_templates(in, &shared.packed)) return false;
-    auto *buffers = static_cast<double *>(
-        host_calloc(2 * patterns_per_chunk * stride * threads, sizeof(double)));
+    if (!pack_templates(in, shared.tile_distances != nullptr, &shared.packed)) return false;
+    // A stream is larger than a cache line, so threads share none but at
+    // their edges.
+    void *streams = host_calloc(static_cast<size_t>(patterns_per_chunk) * threads, sizeof(class_stream));
     const int32_t chunks = (in.P + patterns_per_chunk - 1) / patterns_per_chunk;
     void *flags = host_calloc(static_cast<size_t>(std::max<int32_t>(chunks, 1)), sizeof(std::atomic<uint8_t>));
-    const bool have_memory = buffers != nullptr && flags != nullptr;
+    const bool have_memory = streams != nullptr && flags != nullptr;
     if (have_memory) {
         shared.chunk_done = static_cast<std::atomic<uint8_t> *>(flags);
         for (int32_t c = 0; c < chunks; ++c) new (&shared.chunk_done[c]) std::atomic<uint8_t>(0);
         on_ready(0, context);
-        run_workers(&shared, buffers, stride, threads);
+        run_workers(&shared, static_cast<class_stream *>(streams), threads);
         on_ready(in.P, context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
@@ -350,7 +410,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
             static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
     }
     host_free(flags);
-    host_free(buffers);
+    host_free(streams);
     free_packed(&shared.packed);
     return have_memory;
 }

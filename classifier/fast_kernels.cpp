@@ -183,15 +183,6 @@ kernel_bound cauchy_bound(double distance_error) {
     return {0.0, (2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};
 }
 
-// Both sums add the same n non-negative terms in different orders: each is
-// within (n - 1)u of the exact sum, so they differ by at most 2nu. The last
-// term is slack for results in the subnormal range.
-double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n) {
-    return 1.01 * (bound.per_sensitivity * sensitivity + bound.per_value * value + bound.per_term * n +
-                   n * 0x1p-52 * value) +
-           n * 0x1p-1060;
-}
-
 double approximate_exp(double a) { return approximate_exp_lanes<1>(a); }
 
 }  // namespace vendral
