@@ -1,5 +1,8 @@
 #include "class_table.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "host_services.h"
 
 namespace vendral {
@@ -10,7 +13,7 @@ namespace {
 // it grows with the number of classes, not of templates.
 struct first_entry_map {
     int64_t *slots = nullptr;  // label in the high half, entry index + 1 in the low
-    uint32_t capacity = 0;     // a power of two, or 0
+    uint64_t capacity = 0;     // a power of two, or 0; up to 2^32 for 2^31 labels
     int32_t used = 0;
 
     static uint32_t hash(int32_t label) {
@@ -20,7 +23,7 @@ struct first_entry_map {
     // Index of label's first entry, or -1.
     int32_t find(int32_t label) const {
         if (capacity == 0) return -1;
-        for (uint32_t slot = hash(label) & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
+        for (uint64_t slot = hash(label) & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
             const int64_t content = slots[slot];
             if (content == 0) return -1;
             if (static_cast<int32_t>(content >> 32) == label)
@@ -29,7 +32,7 @@ struct first_entry_map {
     }
 
     void place(int32_t label, int32_t entry) {
-        uint32_t slot = hash(label) & (capacity - 1);
+        uint64_t slot = hash(label) & (capacity - 1);
         while (slots[slot] != 0) slot = (slot + 1) & (capacity - 1);
         slots[slot] = static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(label)) << 32 |
                                            static_cast<uint32_t>(entry + 1));
@@ -38,14 +41,16 @@ struct first_entry_map {
     // Keeps the load at most one half, so probes stay short and always end.
     bool insert(int32_t label, int32_t entry) {
         if (2 * (static_cast<uint64_t>(used) + 1) > capacity) {
-            const uint32_t grown = capacity == 0 ? 16 : capacity * 2;
-            auto *fresh = static_cast<int64_t *>(host_calloc(grown, sizeof(int64_t)));
+            const uint64_t grown = grown_capacity(capacity, sizeof(int64_t));
+            if (grown == 0) return false;
+            auto *fresh =
+                static_cast<int64_t *>(host_calloc(static_cast<size_t>(grown), sizeof(int64_t)));
             if (fresh == nullptr) return false;
             int64_t *old = slots;
-            const uint32_t old_capacity = capacity;
+            const uint64_t old_capacity = capacity;
             slots = fresh;
             capacity = grown;
-            for (uint32_t i = 0; i < old_capacity; ++i)
+            for (uint64_t i = 0; i < old_capacity; ++i)
                 if (old[i] != 0)
                     place(static_cast<int32_t>(old[i] >> 32),
                           static_cast<int32_t>(old[i] & 0xffffffff) - 1);
@@ -60,17 +65,25 @@ struct first_entry_map {
 // Appends one entry, growing the block geometrically.
 bool append_label(class_table *table, int32_t *reserved, int32_t label) {
     if (table->count == *reserved) {
-        const int32_t grown = *reserved < 8 ? 8 : (*reserved > INT32_MAX / 2 ? INT32_MAX : *reserved * 2);
+        const uint64_t grown = std::min<uint64_t>(
+            grown_capacity(static_cast<uint64_t>(*reserved), sizeof(int32_t)), INT32_MAX);
+        if (grown <= static_cast<uint64_t>(*reserved)) return false;
         void *block = host_realloc(table->labels, static_cast<size_t>(grown) * sizeof(int32_t));
         if (block == nullptr) return false;
         table->labels = static_cast<int32_t *>(block);
-        *reserved = grown;
+        *reserved = static_cast<int32_t>(grown);
     }
     table->labels[table->count++] = label;
     return true;
 }
 
 }  // namespace
+
+uint64_t grown_capacity(uint64_t capacity, size_t element_size) {
+    const uint64_t grown = capacity < 8 ? 16 : capacity * 2;
+    // Past what a size_t can count in bytes there is no such block: memory is short.
+    return grown > SIZE_MAX / element_size ? 0 : grown;
+}
 
 bool build_class_table(int32_t N, const double *labels, class_table *table) {
     *table = class_table{};

@@ -3,6 +3,7 @@
 #ifndef VENDRAL_CLASSIFIER_CLASS_TABLE_H
 #define VENDRAL_CLASSIFIER_CLASS_TABLE_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vendral {
@@ -21,6 +22,11 @@ struct class_table {
 // allocated.
 bool build_class_table(int32_t N, const double *labels, class_table *table);
 void free_class_table(class_table *table);
+
+// The next size of a block of elements that grows by doubling (from 16), in
+// 64 bits so that it cannot wrap; 0 when the block's bytes would not fit in a
+// size_t, which is treated as memory being short.
+uint64_t grown_capacity(uint64_t capacity, size_t element_size);
 
 }  // namespace vendral
 

@@ -15,9 +15,9 @@
 //   within 1.08u: (d + 2.05)u + 2.1u. For p = 3 and 4 the vector roots are
 //   within cube_root_error (4u) and fourth_root_error (3u) of the literal
 //   pow (lane_math.h): (2d + 4.1)u/3 + 4u and (2d + 4.1)u/4 + 3u.
-// distance_error_bound returns (2d + 8)u, above all three.
-// Terms that underflow add at most 2^-1074 each, d * 2^-74 relative to a sum
-// of at least 2^-1000.
+// distance_error_bound returns (2d + 8)u, at least (d + 2.6)u above all
+// three. Terms that underflow add at most 2^-1074 each on either side,
+// d * 2^-73 relative to a sum of at least 2^-1000, which that margin covers.
 // Sums of exactly zero from pairs whose differences are all zero are exact
 // in both; other sums below 2^-1000 or above 2^1000, and NaN, are flagged
 // uncertain.
@@ -171,7 +171,6 @@ VENDRAL_DISTANCE_VARIANTS(squares_distances, squares)
 VENDRAL_DISTANCE_VARIANTS(cubes_distances, cubes)
 VENDRAL_DISTANCE_VARIANTS(fourth_powers_distances, fourth_powers)
 
-// The extra d * 2^-70 covers terms that underflow inside a sum of at least 2^-1000.
-double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53 + d * 0x1p-70; }
+double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53; }
 
 }  // namespace vendral

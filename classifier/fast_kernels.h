@@ -30,8 +30,10 @@ struct kernel_tile {
 // within distance_error (relative) of the literal ones, the literal sum of the
 // literal kernel values differs by at most
 //     per_sensitivity * S + per_value * V + per_term * n
-// plus the rounding of the two sums themselves. valid is false when the
-// distance error is too large for these first-order bounds.
+// plus the rounding of the two sums themselves. Where values can be subnormal
+// each lane's bound needs an absolute part of at least 2^-1060 (per_term, or
+// within the sensitivity). valid is false when the distance error is too
+// large for these first-order bounds.
 struct kernel_bound {
     double per_sensitivity;
     double per_value;
@@ -53,12 +55,13 @@ kernel_bound cauchy_bound(double distance_error);
 // The bound on a class score: n terms with fast values summing to value and
 // sensitivities to sensitivity, against the literal sum in template order.
 // Both sums add the same n non-negative terms in different orders: each is
-// within (n - 1)u of the exact sum, so they differ by at most 2nu. The last
-// term is slack for results in the subnormal range.
+// within (n - 1)u of the exact sum (additions lose nothing in the subnormal
+// range), so they differ by at most 2nu. The factor 1.01 covers the rounding
+// of this sum; what its products lose to underflow (a few 2^-1074) each
+// kernel's own absolute slack per term (at least 2^-1060) covers.
 inline double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n) {
     return 1.01 * (bound.per_sensitivity * sensitivity + bound.per_value * value + bound.per_term * n +
-                   n * 0x1p-52 * value) +
-           n * 0x1p-1060;
+                   n * 0x1p-52 * value);
 }
 
 

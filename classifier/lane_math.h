@@ -3,7 +3,7 @@
 // what the literal evaluation computes, so that the engine can carry it into
 // its score bounds. u = 2^-53 throughout.
 //
-// cube_root_of_sum(s), 2^-1000 <= s <= 2^1000, against the literal
+// cube_root_of_sum(s), 2^-1000 <= s <= 2^1000 or s = 0, against the literal
 // pow(s, 1.0/3): the exponent the literal evaluation passes is the double
 // nearest 1/3, which is 1/3 - 2^-54/3, so the literal root is
 // cbrt(s) * s^(-2^-54/3) = cbrt(s) (1 - (2^-54/3) ln s + tiny): up to 2^-46
@@ -117,7 +117,9 @@ VENDRAL_LANE_INLINE typename simd<W>::value cube_root_of_sum(typename simd<W>::v
     const value exponent = S::from_bits((s_bits >> 52) + 0x4330000000000000ull) - (0x1p52 + 1023.0);
     const value mantissa = S::from_bits((s_bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
     const value log_s = (exponent + (mantissa - 1.0)) * 0.6931471805599453;
-    return y - y * (log_s * (0x1p-54 / 3.0));
+    // A zero sum (every difference zero) has the root 0, as pow gives; the
+    // steps above would overflow on it.
+    return S::select(s == 0.0, s, y - y * (log_s * (0x1p-54 / 3.0)));
 }
 
 template <int W>

@@ -6,7 +6,9 @@
 #   3. the Octave tests under valgrind memcheck (VENDRAL_VALGRIND=0 skips it);
 #   4. the large-input check in Octave (100,000 x 20,000 x 8). Its memory bound
 #      is reported, not enforced, until the working matrices stop taking one
-#      host block per row (see docs/reliability.md); VENDRAL_LARGE_INPUT=0 skips it.
+#      host block per row (see docs/reliability.md); VENDRAL_LARGE_INPUT=0 skips it;
+#   5. the mutation check of the fast path's bounds (scripts/check_mutants.sh):
+#      every mutant must be killed by a test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -22,4 +24,5 @@ fi
 if [ "${VENDRAL_LARGE_INPUT:-1}" != 0 ]; then
   bash scripts/large_input.sh build
 fi
+bash scripts/check_mutants.sh
 echo "reliability stages: $(( $(date +%s) - start )) s"

@@ -2,8 +2,12 @@
 // decision rule, the class table and the clock arithmetic.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
+#include <thread>
 
 #include "builtin_host/builtin_host.h"
 #include "classifier/class_table.h"
@@ -41,6 +45,21 @@ TEST(Distance, NaNNeverBecomesTheMaximumButSpoilsTheSums) {
     EXPECT_TRUE(std::isnan(pattern_distance(a, b, 3, 2.0)));
 }
 
+TEST(Distance, PowerTermsAndRootGoThroughTheLibrarysPow) {
+    // Near-halfway squares and cubes, where x*x (or x*x*x) and pow differ.
+    std::mt19937_64 random(3);
+    std::uniform_real_distribution<double> unit(1.0, 2.0);
+    volatile double hidden_p = 0;
+    for (double p : {2.0, 3.0}) {
+        hidden_p = p;
+        for (int k = 0; k < 20000; ++k) {
+            const double origin[] = {0, 0}, row[] = {unit(random), unit(random)};
+            const double sum = std::pow(row[0], hidden_p) + std::pow(row[1], hidden_p);
+            ASSERT_EQ(pattern_distance(origin, row, 2, p), std::pow(sum, 1.0 / hidden_p)) << row[0] << " " << row[1];
+        }
+    }
+}
+
 TEST(Kernels, ValuesAtUnitDistanceAndWidth) {
     EXPECT_EQ(kernel_gaussian(1, 1), std::exp(-0.5));
     EXPECT_EQ(kernel_laplacian(1, 1), std::exp(-1.0));
@@ -67,16 +86,21 @@ TEST(Kernels, DistantPatternsUnderflowToZero) {
     EXPECT_EQ(kernel_laplacian(1e4, 1.0), 0.0);
 }
 
-TEST(Kernels, TableRowsCarryNameAndWeightAndCountTheirCalls) {
-    const char *names[] = {"gaussian", "squared sinc", "laplacian", "cauchy"};
-    const uint32_t weights[] = {4, 5, 2, 4};
+TEST(Kernels, TableRowsGiveTheKernelsValuesAndCountTheirCalls) {
+    // The values at x = h = 1, worked out by hand, in kernel_type order.
+    const double at_one[] = {0.60653066, 0.91939539, 0.36787944, 0.5};
     for (int k = 0; k < kernel_count; ++k) {
-        EXPECT_STREQ(kernel_table[k].display_name, names[k]);
-        EXPECT_EQ(kernel_table[k].flops_per_call, weights[k]);
-        flop_count = 0;
-        for (int call = 0; call < 10; ++call) kernel_table[k].function(call, 1.0);
-        EXPECT_EQ(flop_count, 10u * weights[k]) << names[k];
+        const kernel_row &row = kernel_table[k];
+        EXPECT_NEAR(row.function(1, 1), at_one[k], 1e-8) << row.display_name;
+        for (double x : {0.0, 0.3, 1.0, 7.5, 40.0, 1e5})
+            EXPECT_EQ(row.value(x, 1.3), row.function(x, 1.3)) << row.display_name << " at " << x;
     }
+    flop_count = 0;
+    kernel_table[1].function(2.0, 1.0);
+    EXPECT_EQ(flop_count, 5u) << "one squared sinc call";
+    flop_count = 0;
+    for (int call = 0; call < 10; ++call) kernel_table[0].function(call, 1.0);
+    EXPECT_EQ(flop_count, 40u) << "ten gaussian calls";
 }
 
 TEST(Decision, RuleOverScoreSequences) {
@@ -85,15 +109,17 @@ TEST(Decision, RuleOverScoreSequences) {
         int32_t winner;
         bool tie;
         uint32_t comparisons;
+        bool nan_score = false;
     };
     const std::vector<row> rows = {
         {{5, 5, 7}, 2, false, 4},  // a later higher score clears the tie
         {{5, 3, 5}, 0, true, 4},
         {{0}, 0, false, 1},        // a single class wins even at 0
         {{0, 0}, 0, true, 3},      // everything underflowed
-        {{not_a_number, 1}, 1, false, 2},   // the next class takes over from a NaN best
-        {{1, not_a_number}, 1, false, 2},   // a NaN wins only as the last entry
-        {{1, not_a_number, 0.5}, 2, false, 3},
+        {{not_a_number, 1}, 1, false, 2, true},   // the next class takes over from a NaN best
+        {{1, not_a_number}, 1, false, 2, true},   // a NaN wins only as the last entry
+        {{1, not_a_number, 0.5}, 2, false, 3, true},
+        {{1, not_a_number, 1}, 2, false, 3, true},  // the NaN ends the tie too
         {{2, 1, 2, 2}, 0, true, 6},
         {{}, -1, false, 0},
     };
@@ -102,6 +128,7 @@ TEST(Decision, RuleOverScoreSequences) {
         EXPECT_EQ(outcome.winner, r.winner) << ::testing::PrintToString(r.scores);
         EXPECT_EQ(outcome.tie, r.tie) << ::testing::PrintToString(r.scores);
         EXPECT_EQ(outcome.comparisons, r.comparisons) << ::testing::PrintToString(r.scores);
+        EXPECT_EQ(outcome.nan_score, r.nan_score) << ::testing::PrintToString(r.scores);
     }
 }
 
@@ -109,7 +136,17 @@ TEST(Clock, WholeSecondsAreTakenBeforeTheDifference) {
     EXPECT_EQ(elapsed_whole_seconds(900, 1100), 1);
     EXPECT_EQ(elapsed_whole_seconds(1100, 1900), 0);
     EXPECT_EQ(elapsed_whole_seconds(0, 2999), 2);
-    EXPECT_GE(milliseconds_since_load(), 0);
+}
+
+TEST(Clock, CountsMillisecondsAsTheyPass) {
+    const auto before = std::chrono::steady_clock::now();
+    const int64_t start = milliseconds_since_load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    const int64_t end = milliseconds_since_load();
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before).count();
+    EXPECT_GE(end - start, 39);
+    EXPECT_LE(end - start, elapsed + 1);
 }
 
 TEST(ClassTable, FirstOccurrenceOrderAndExactMatching) {
@@ -127,6 +164,18 @@ TEST(ClassTable, FirstOccurrenceOrderAndExactMatching) {
     });
     EXPECT_EQ(outcome.blocks_left, 0u);
     EXPECT_EQ(outcome.misuses, 0);
+}
+
+TEST(ClassTable, GrowthIsCountedInSixtyFourBitsAndRefusesWhatNoBlockCanHold) {
+    EXPECT_EQ(grown_capacity(0, 8), 16u);
+    EXPECT_EQ(grown_capacity(16, 8), 32u);
+    // 2^31 labels need 2^32 slots: a 32-bit count would wrap to 0.
+    if (sizeof(size_t) == 8) {
+        EXPECT_EQ(grown_capacity(uint64_t{1} << 31, 8), uint64_t{1} << 32);
+    }
+    // More bytes than a size_t counts: no block, the memory message.
+    EXPECT_EQ(grown_capacity(SIZE_MAX / 8, 8), 0u);
+    EXPECT_EQ(grown_capacity(SIZE_MAX / 4 / 2 + 1, 4), 0u);
 }
 
 TEST(ClassTable, ManyDistinctLabelsAndEveryAllocationFailure) {

@@ -36,7 +36,7 @@ void at_every_width(lanes_function apply, std::vector<double> values, check comp
 std::vector<double> sums_to_root() {
     std::mt19937_64 random(31);
     std::uniform_real_distribution<double> exponent(-1000.0, 1000.0);
-    std::vector<double> sums{0x1p-1000, 0x1p+1000, 0x1.fffffffffffffp+999, 1.0, 8.0, 27.0, 64.0, 81.0, 1e-300,
+    std::vector<double> sums{0.0, 0x1p-1000, 0x1p+1000, 0x1.fffffffffffffp+999, 1.0, 8.0, 27.0, 64.0, 81.0, 1e-300,
                              1e300, std::nextafter(2.0, 0.0), std::nextafter(1.0, 2.0)};
     for (int i = 0; i < 400000; ++i) sums.push_back(std::exp2(exponent(random)));
     for (int e = -990; e <= 990; e += 3) {
@@ -51,6 +51,10 @@ TEST(LaneMath, CubeRootIsWithinItsClaimOfTheLiteralRoot) {
     double worst = 0.0;
     at_every_width(vendral::cube_roots_of_sums, sums_to_root(), [&](double s, double root) {
         const double literal = std::pow(s, vendral::opaque(1.0 / 3.0));
+        if (s == 0.0) {
+            ASSERT_EQ(root, 0.0);
+            return;
+        }
         const double error = std::fabs(root - literal) / literal;
         worst = std::max(worst, error);
         ASSERT_LE(error, vendral::cube_root_error) << "sum " << s;
@@ -63,6 +67,10 @@ TEST(LaneMath, CubeRootIsWithinItsClaimOfTheLiteralRoot) {
 TEST(LaneMath, FourthRootIsWithinItsClaimOfTheLiteralRoot) {
     at_every_width(vendral::fourth_roots_of_sums, sums_to_root(), [&](double s, double root) {
         const double literal = std::pow(s, vendral::opaque(0.25));
+        if (s == 0.0) {
+            ASSERT_EQ(root, 0.0);
+            return;
+        }
         ASSERT_LE(std::fabs(root - literal) / literal, vendral::fourth_root_error) << "sum " << s;
     });
 }

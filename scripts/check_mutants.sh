@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Mutation check of the fast path's exactness: each mutant below breaks one
+# error bound term, one bound's size or one piece of arithmetic the bounds
+# rely on. Each is applied in turn to a scratch copy of the sources (one
+# build tree, configured once, rebuilt incrementally: only vendral_tests),
+# the tests that matter run, and the mutant reverted. Prints one line per
+# mutant, "killed NAME (by TEST)" or "SURVIVED NAME", then "K of N mutants
+# killed"; exits non-zero if any survives, or if a mutant's text is no longer
+# in its file (so a refactor cannot silently disable a mutant).
+#
+# Usage: bash scripts/check_mutants.sh [NAME...]   (default: every mutant)
+# The scratch copy lives in build-mutants/ (VENDRAL_MUTANTS_DIR to move it).
+set -euo pipefail
+shopt -u patsub_replacement 2>/dev/null || true
+cd "$(dirname "$0")/.."
+root=$PWD
+scratch=${VENDRAL_MUTANTS_DIR:-$root/build-mutants}
+sources=$scratch/src
+build=$scratch/build
+# The tests that matter (VENDRAL_MUTANT_TESTS, a gtest filter, to narrow them).
+tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:AgainstReference.*}
+
+# The tracked (and new, not ignored) files, copied only where they changed,
+# so that the scratch build stays incremental from one check to the next.
+mkdir -p "$sources"
+while IFS= read -r file; do
+    [ -f "$file" ] || continue
+    if ! cmp -s "$file" "$sources/$file"; then
+        mkdir -p "$sources/$(dirname "$file")"
+        cp "$file" "$sources/$file"
+    fi
+done < <(git ls-files --cached --others --exclude-standard)
+
+build_tests() {
+    cmake --build "$build" -j 2 --target vendral_tests >"$scratch/build.log" 2>&1
+}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$sources" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVENDRAL_BUILD_OCTAVE_MODULE=OFF \
+        >"$scratch/configure.log" 2>&1 || { cat "$scratch/configure.log"; exit 2; }
+fi
+build_tests || { cat "$scratch/build.log"; echo "the unmutated sources do not build"; exit 2; }
+if ! "$build/tests/vendral_tests" --gtest_filter="$tests" --gtest_brief=1 >"$scratch/tests.log" 2>&1; then
+    cat "$scratch/tests.log"
+    echo "the tests fail without any mutant"
+    exit 2
+fi
+
+# Each mutant: name, file, then pairs of exact text and its replacement. Each
+# text must occur exactly once in its file.
+mutant_names=()
+declare -A mutant_file mutant_edits
+mutant() {
+    local name=$1 file=$2
+    shift 2
+    mutant_names+=("$name")
+    mutant_file[$name]=$file
+    local edits="" part
+    for part in "$@"; do edits+="$part"$'\x1f'; done
+    mutant_edits[$name]=$edits
+}
+
+# The score bound of a class (class_score_bound): each term, and the whole / 1000.
+mutant score_sensitivity_term classifier/fast_kernels.cpp \
+    "bound.per_sensitivity * sensitivity + bound.per_value" "bound.per_value"
+mutant score_value_term classifier/fast_kernels.cpp \
+    "bound.per_value * value + bound.per_term" "bound.per_term"
+mutant score_underflow_term classifier/fast_kernels.cpp \
+    "bound.per_term * n +" ""
+mutant score_sum_order_term classifier/fast_kernels.cpp \
+    "n * 0x1p-52 * value) +" "0.0) +"
+mutant score_bound_over_1000 classifier/fast_kernels.cpp \
+    "    return 1.01 * (bound.per_sensitivity" "    return 1.01e-3 * (bound.per_sensitivity"
+# The exponential kernels' bound (gaussian, laplacian).
+mutant exp_sensitivity_term classifier/fast_kernels.cpp \
+    "    return {1.0201 * g, 1.01" "    return {0.0, 1.01"
+mutant exp_error_term classifier/fast_kernels.cpp \
+    "1.01 * (exp_relative_error + 2.0 * u), underflowed_term," "0.0, underflowed_term,"
+mutant exp_underflow_term classifier/fast_kernels.cpp \
+    "1.01 * (exp_relative_error + 2.0 * u), underflowed_term," "1.01 * (exp_relative_error + 2.0 * u), 0.0,"
+mutant exp_bound_over_1000 classifier/fast_kernels.cpp \
+    "    return {1.0201 * g, 1.01 * (exp_relative_error + 2.0 * u), underflowed_term," \
+    "    return {1.0201e-3 * g, 1.01e-3 * (exp_relative_error + 2.0 * u), 1e-3 * underflowed_term,"
+# The quotient's rounding, which every kernel's bound carries.
+mutant quotient_rounding_term classifier/fast_kernels.cpp \
+    "return distance_error + 3.03 * u;" "return distance_error;"
+# The cauchy kernel's bound.
+mutant cauchy_bound_zero classifier/fast_kernels.cpp \
+    "    return {0.0, (2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};" \
+    "    return {0.0, 0.0, 0.0, true};"
+mutant cauchy_bound_over_1000 classifier/fast_kernels.cpp \
+    "(2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};" \
+    "(2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01e-3, 0x1p-1070, true};"
+# The squared sinc's bound.
+mutant sinc_bound_over_1000 classifier/score_bounds.h \
+    "    return 1.01 * (2.0 * s * ds + ds * ds) + 2.0 * bounds::u * k + bounds::tiny;" \
+    "    return (1.01 * (2.0 * s * ds + ds * ds) + 2.0 * bounds::u * k + bounds::tiny) / 1000;"
+mutant sinc_argument_term classifier/score_bounds.h \
+    "const double ds = 1.01 * (e_v + s * (e_v + 6.0 * bounds::u))" \
+    "const double ds = 1.01 * (s * (e_v + 6.0 * bounds::u))"
+# The distances' bound and the range it covers.
+mutant distance_bound_zero classifier/fast_distance.cpp \
+    "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return 0.0 * d; }"
+mutant distance_bound_over_1000 classifier/fast_distance.cpp \
+    "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return (2.0 * d + 8.0) * 0x1p-53 / 1000; }"
+mutant distance_range_unchecked classifier/fast_distance.cpp \
+    "        if (s >= smallest_certain_sum && s <= largest_certain_sum) continue;" "        continue;"
+# Arithmetic the bounds take as given.
+mutant literal_pow_as_products classifier/distance.cpp \
+    "    for (int32_t i = 0; i < d; ++i) sum += std::pow(std::fabs(b[i] - a[i]), exponent);" \
+    "    for (int32_t i = 0; i < d; ++i) { const double t = std::fabs(b[i] - a[i]); sum += p == 2.0 ? t * t : std::pow(t, exponent); }"
+mutant cauchy_fused_multiply_add classifier/fast_kernels.cpp \
+    "        const typename S::value k = 1.0 / (q * q + 1.0);" \
+    "        typename S::value k = q; for (int l = 0; l < W; ++l) k[l] = 1.0 / std::fma(q[l], q[l], 1.0);"
+mutant absolutes_summed_last_column_first classifier/fast_distance.cpp \
+    "        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(b - column<W>(tile, d, i, v));" \
+    "        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(S::broadcast(pattern[d - 1 - i]) - column<W>(tile, d, d - 1 - i, v));"
+
+# Replaces each text of a mutant in its file (in the scratch copy); fails
+# loudly unless each occurs exactly once.
+apply_mutant() {
+    local name=$1 path="$sources/${mutant_file[$1]}" content old new rest
+    content=$(<"$path")
+    IFS=$'\x1f' read -r -d '' -a edits <<<"${mutant_edits[$name]}" || true
+    local i
+    for ((i = 0; i + 1 < ${#edits[@]}; i += 2)); do
+        old=${edits[i]}
+        new=${edits[i + 1]}
+        rest=${content//"$old"/}
+        if [ $(((${#content} - ${#rest}) / ${#old})) -ne 1 ]; then
+            echo "mutant $name: this text is not exactly once in ${mutant_file[$name]}:" >&2
+            echo "    $old" >&2
+            return 1
+        fi
+        content=${content/"$old"/"$new"}
+    done
+    printf '%s\n' "$content" >"$path"
+}
+
+selected=("$@")
+[ ${#selected[@]} -eq 0 ] && selected=("${mutant_names[@]}")
+killed=0
+broken=0
+start=$SECONDS
+for name in "${selected[@]}"; do
+    if [ -z "${mutant_file[$name]:-}" ]; then
+        echo "no mutant named $name" >&2
+        exit 2
+    fi
+    file=${mutant_file[$name]}
+    cp "$sources/$file" "$scratch/original"
+    if ! apply_mutant "$name"; then
+        broken=$((broken + 1))
+        continue
+    fi
+    if ! build_tests; then
+        cp "$scratch/original" "$sources/$file"
+        echo "mutant $name does not compile; see $scratch/build.log" >&2
+        broken=$((broken + 1))
+        continue
+    fi
+    if timeout 300 "$build/tests/vendral_tests" --gtest_filter="$tests" --gtest_brief=1 >"$scratch/tests.log" 2>&1; then
+        echo "SURVIVED $name"
+    else
+        by=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\).*/\1/p' "$scratch/tests.log" | head -n 1)
+        echo "killed $name (by ${by:-a crash: $(tail -n 1 "$scratch/tests.log")})"
+        killed=$((killed + 1))
+    fi
+    # The original back, newer than the mutant's objects: the next build recompiles it.
+    cp "$scratch/original" "$sources/$file"
+    touch "$sources/$file"
+done
+echo "$killed of ${#selected[@]} mutants killed ($((SECONDS - start)) s)"
+[ "$broken" -eq 0 ] || { echo "$broken mutants could not be applied or built"; exit 1; }
+[ "$killed" -eq ${#selected[@]} ]

@@ -1,0 +1,280 @@
+// The fast path's error bounds, term by term: every vectorised distance,
+// kernel value and class sum against the literal one, on inputs chosen to
+// make the two part ways (near rounding boundaries, extreme ranges, values
+// near underflow), at every vector width this processor runs. A bound that
+// loses a term, or shrinks, fails here before it can change a decision.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "classifier/classifier.h"
+#include "classifier/fast_kernels.h"
+#include "classifier/multiversion.h"
+#include "classifier/norms.h"
+
+using namespace vendral;
+
+namespace {
+
+constexpr double u = 0x1p-53;
+
+// Runs body at each vector width: the widest, then AVX2's and SSE2's.
+template <typename Body>
+void at_every_width(Body body) {
+    for (int limit : {0, 4, 2}) {
+        limit_vector_width(limit);
+        SCOPED_TRACE("vector width " + std::to_string(vector_width()));
+        body();
+    }
+    limit_vector_width(0);
+}
+
+// tile_lanes template rows packed as the engine packs them: block by block,
+// each block column by column.
+std::vector<double> pack(const std::vector<std::vector<double>> &rows, int d) {
+    std::vector<double> tile(static_cast<size_t>(tile_lanes) * d, 0.0);
+    for (int l = 0; l < tile_lanes; ++l)
+        for (int i = 0; i < d; ++i)
+            tile[(static_cast<size_t>(l / block_lanes) * d + i) * block_lanes + l % block_lanes] = rows[l][i];
+    return tile;
+}
+
+// A pattern at the origin and tile_lanes template rows: differences in
+// [1, 2) (where x*x and pow part ways), scaled over a wide range, or one
+// large column with the others tiny enough for their terms to underflow.
+std::vector<std::vector<double>> adversarial_rows(std::mt19937_64 &random, int d, int style, double p) {
+    std::uniform_real_distribution<double> unit(1.0, 2.0);
+    std::uniform_int_distribution<int> exponent(-230, 230);
+    std::vector<std::vector<double>> rows(tile_lanes, std::vector<double>(d));
+    for (auto &row : rows) {
+        const int scale = style == 1 ? exponent(random) : 0;
+        for (int i = 0; i < d; ++i) {
+            double x = std::ldexp(unit(random), scale);
+            if (style == 2 && i > 0) x = std::ldexp(unit(random), p == 2.0 ? -537 : -360);
+            row[i] = (i % 2 ? -x : x);
+        }
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST(DistanceBounds, TileDistancesStayWithinTheRegimeBound) {
+    std::mt19937_64 random(31);
+    at_every_width([&] {
+        for (const norm_row &norm : norm_table) {
+            if (norm.tile_for_width == nullptr) continue;
+            const tile_distance_function distances = norm.tile_for_width();
+            for (double p : {1.0, 2.0, 3.0, 4.0, HUGE_VAL}) {
+                if (&norm_for(p) != &norm) continue;
+                for (int d : {1, 2, 3, 7, 16, 33})
+                    for (int style = 0; style < 3; ++style) {
+                        SCOPED_TRACE("p " + std::to_string(p) + " d " + std::to_string(d) + " style " +
+                                     std::to_string(style));
+                        const auto rows = adversarial_rows(random, d, style, p);
+                        const std::vector<double> tile = pack(rows, d), pattern(d, 0.0);
+                        double fast[tile_lanes];
+                        ASSERT_TRUE(distances(tile.data(), pattern.data(), d, p, tile_lanes, fast));
+                        const double bound = norm.error_bound(d);
+                        for (int l = 0; l < tile_lanes; ++l) {
+                            const double literal = pattern_distance(rows[l].data(), pattern.data(), d, p);
+                            ASSERT_LE(std::fabs(fast[l] - literal), bound * literal) << "lane " << l;
+                        }
+                    }
+            }
+        }
+    });
+}
+
+TEST(DistanceBounds, PowerSumsOutsideTheCoveredRangeAreFlaggedExceptExactZeros) {
+    at_every_width([&] {
+        for (double p : {2.0, 3.0, 4.0}) {
+            const tile_distance_function distances = norm_for(p).tile_for_width();
+            std::vector<std::vector<double>> rows(tile_lanes, std::vector<double>{0.5, 0.0});
+            const std::vector<double> pattern{0.5, 0.0};
+            double fast[tile_lanes];
+            // Identical rows: sums of exactly zero, the same in both.
+            ASSERT_TRUE(distances(pack(rows, 2).data(), pattern.data(), 2, p, tile_lanes, fast)) << p;
+            for (double x : fast) EXPECT_EQ(x, 0.0);
+            // A sum below 2^-1000 from a non-zero difference, only in the last valid lane.
+            rows[9] = {0.5, 0x1p-520};
+            EXPECT_FALSE(distances(pack(rows, 2).data(), pattern.data(), 2, p, 10, fast)) << p;
+            EXPECT_TRUE(distances(pack(rows, 2).data(), pattern.data(), 2, p, 9, fast)) << p;
+            rows[9] = {0.5, 0x1p-600};  // terms that underflow to zero
+            EXPECT_FALSE(distances(pack(rows, 2).data(), pattern.data(), 2, p, 10, fast)) << p;
+            rows[9] = {0.5, 0x1p+600};  // a sum above 2^1000
+            EXPECT_FALSE(distances(pack(rows, 2).data(), pattern.data(), 2, p, 10, fast)) << p;
+        }
+    });
+}
+
+namespace {
+
+// Literal distances spread over where each kernel changes fastest, near the
+// underflow floor of the exponential kernels (a = -700), and, for cauchy,
+// far enough for subnormal values.
+std::vector<double> adversarial_distances(std::mt19937_64 &random, int kernel_type, double h, int count) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> x;
+    for (int k = 0; k < count; ++k) {
+        const double t = unit(random);
+        double q;
+        switch (k % 4) {
+            case 0: q = 40.0 * t; break;
+            case 1: q = kernel_type == 2 ? 699.99 + 0.02 * t : std::sqrt(1400.0) + 0.001 * (t - 0.5); break;
+            case 2: q = kernel_type == 3 ? std::ldexp(1.0 + t, 500 + static_cast<int>(40 * t)) : 1e-6 * t; break;
+            default: q = kernel_type == 2 ? 600.0 + 100.0 * t : 20.0 + 17.0 * t; break;
+        }
+        x.push_back(q * h);
+    }
+    return x;
+}
+
+// A fast distance off the literal one by up to 0.9 * distance_error (plus
+// its own rounding, which the rest of distance_error covers).
+double perturbed(std::mt19937_64 &random, double x, double distance_error) {
+    std::uniform_real_distribution<double> offset(-0.9, 0.9);
+    const double sign = random() % 3 == 0 ? offset(random) : (random() % 2 ? 0.9 : -0.9);
+    return x * (1.0 + sign * distance_error);
+}
+
+}  // namespace
+
+TEST(KernelBounds, EveryLaneStaysWithinItsKernelsBound) {
+    std::mt19937_64 random(77);
+    const double h = 1.3;
+    at_every_width([&] {
+        for (int k = 0; k < kernel_count; ++k) {
+            const kernel_row &kernel = kernel_table[k];
+            const kernel_tile_function tile_function = kernel.tile_for_width();
+            for (double distance_error : {0.0, norm_table[2].error_bound(16)}) {
+                SCOPED_TRACE(std::string(kernel.display_name) + " distance error " +
+                             std::to_string(distance_error / u) + "u");
+                const kernel_bound bound = kernel.bound(distance_error);
+                ASSERT_TRUE(bound.valid);
+                for (int round = 0; round < 400; ++round) {
+                    const std::vector<double> literal = adversarial_distances(random, k, h, kernel_lanes);
+                    double fast[kernel_lanes];
+                    for (int l = 0; l < kernel_lanes; ++l) fast[l] = perturbed(random, literal[l], distance_error);
+                    kernel_tile out;
+                    tile_function(fast, h, distance_error, false, &out);
+                    for (int l = 0; l < kernel_lanes; ++l) {
+                        const double expected = kernel.value(literal[l], h);
+                        const double allowed =
+                            bound.per_sensitivity * out.sensitivity[l] + bound.per_value * out.value[l] + bound.per_term;
+                        ASSERT_LE(std::fabs(out.value[l] - expected), allowed)
+                            << "q " << literal[l] / h << " fast " << out.value[l] << " literal " << expected;
+                    }
+                }
+            }
+        }
+    });
+}
+
+TEST(KernelBounds, CauchyLanesAreTheLiteralArithmeticOnTheFastQuotient) {
+    // Its bound counts the roundings of exactly this arithmetic: no fused
+    // multiply-add, at any width.
+    std::mt19937_64 random(78);
+    std::uniform_real_distribution<double> unit(0.0, 3.0);
+    const double h = 0.7;
+    at_every_width([&] {
+        double x[kernel_lanes];
+        for (double &value : x) value = unit(random);
+        kernel_tile out;
+        kernel_table[3].tile_for_width()(x, h, 0.0, false, &out);
+        for (int l = 0; l < kernel_lanes; ++l) {
+            const double q = x[l] * (1.0 / h);
+            const double square = q * q;
+            EXPECT_EQ(out.value[l], 1.0 / (square + 1.0)) << x[l];
+        }
+    });
+}
+
+namespace {
+
+// A class score as the engine forms it from n fast lanes: whole tiles into
+// the running lane sums, the rest lane by lane.
+struct fast_score {
+    double value = 0.0, sensitivity = 0.0;
+};
+
+fast_score class_sum(const kernel_row &kernel, const std::vector<double> &fast, double h, double distance_error) {
+    const kernel_tile_function tile_function = kernel.tile_for_width();
+    fast_score score;
+    kernel_tile out{};
+    const size_t whole = fast.size() / kernel_lanes * kernel_lanes;
+    for (size_t first = 0; first < whole; first += kernel_lanes)
+        tile_function(&fast[first], h, distance_error, true, &out);
+    for (int l = 0; l < block_lanes; ++l) {
+        score.value += out.running_value[l];
+        score.sensitivity += out.running_sensitivity[l];
+    }
+    if (whole < fast.size()) {
+        double rest[kernel_lanes] = {};
+        std::copy(fast.begin() + static_cast<std::ptrdiff_t>(whole), fast.end(), rest);
+        tile_function(rest, h, distance_error, false, &out);
+        for (size_t l = 0; l < fast.size() - whole; ++l) {
+            score.value += out.value[l];
+            score.sensitivity += out.sensitivity[l];
+        }
+    }
+    return score;
+}
+
+}  // namespace
+
+TEST(ScoreBounds, ClassSumsInTheEnginesOrderStayWithinTheClassBound) {
+    std::mt19937_64 random(91);
+    const double h = 0.9;
+    at_every_width([&] {
+        for (int k = 0; k < kernel_count; ++k) {
+            const kernel_row &kernel = kernel_table[k];
+            for (double distance_error : {0.0, norm_table[2].error_bound(16)})
+                for (int n : {1, 5, 32, 77, 4096, 20000})
+                    for (int spread = 0; spread < 3; ++spread) {
+                        SCOPED_TRACE(std::string(kernel.display_name) + " n " + std::to_string(n) + " spread " +
+                                     std::to_string(spread) + " distance error " + std::to_string(distance_error / u) + "u");
+                        // Similar values (large sums whose order matters), the
+                        // kernels' adversarial distances, or values just past
+                        // the exponential kernels' underflow floor.
+                        std::uniform_real_distribution<double> near(0.9, 1.1), past_floor(0.0, 1e-4);
+                        std::vector<double> literal;
+                        if (spread == 1) literal = adversarial_distances(random, k, h, n);
+                        for (int j = 0; spread != 1 && j < n; ++j) {
+                            const double q = spread == 0 ? near(random)
+                                                         : (k == 2 ? 700.0 : std::sqrt(1400.0)) + past_floor(random);
+                            literal.push_back(q * h);
+                        }
+                        std::vector<double> fast;
+                        for (double x : literal) fast.push_back(perturbed(random, x, distance_error));
+                        double expected = 0.0;
+                        for (double x : literal) expected += kernel.value(x, h);
+                        const fast_score score = class_sum(kernel, fast, h, distance_error);
+                        const double allowed =
+                            class_score_bound(kernel.bound(distance_error), score.sensitivity, score.value, n);
+                        ASSERT_LE(std::fabs(score.value - expected), allowed)
+                            << "fast " << score.value << " literal " << expected;
+                    }
+        }
+    });
+}
+
+TEST(ScoreBounds, ApproximateExpStaysWithinItsClaimedError) {
+    // Against the library's exp (within 1 ulp of the truth) over the whole
+    // range the kernels use, densely near 0 and near the underflow floor.
+    double worst = 0.0;
+    for (int i = 0; i <= 2000000; ++i) {
+        const double a = -(700.0 - (i % 7) * 1e-9) * i / 2000000.0;
+        const double expected = std::exp(a), actual = approximate_exp(a);
+        worst = std::max(worst, std::fabs(actual - expected) / expected);
+    }
+    EXPECT_LT(worst, exp_relative_error / 16) << "observed error far inside the claim";
+    EXPECT_EQ(approximate_exp(0.0), 1.0);
+    EXPECT_EQ(approximate_exp(-700.5), 0.0);
+    EXPECT_EQ(approximate_exp(-INFINITY), 0.0);
+    EXPECT_TRUE(std::isnan(approximate_exp(NAN)));
+}
