@@ -252,6 +252,43 @@ TEST(EngineDifferential, ManyClassesAndPatternsOverThreads) {
     expect_identical(in, "97 classes");
 }
 
+TEST(EngineDifferential, EveryTemplateItsOwnClassAndClassesWithoutTemplates) {
+    // Whole tiles of one-template classes, where the best score so far
+    // usually settles every lane at once; later classes that take over, exact
+    // duplicates across classes (ties) and labels such as 1.5, whose table
+    // entries no template adds to, must still come out as the literal rule
+    // has them.
+    std::mt19937_64 random(606);
+    for (int kernel = 0; kernel < 4; ++kernel)
+        for (double p : {1.0, 2.0, inf}) {
+            module_inputs in = random_case(random, 400, 40, 2, 0, kernel, p);
+            for (size_t j = 0; j < in.labels.size(); ++j) in.labels[j] = static_cast<double>(j);
+            in.templates[350] = in.templates[20];  // a tie with an early class
+            in.labels[123] = 122.5;                // an entry of its own, scored by 122's class
+            in.labels[300] = 299.5;
+            for (int n = 0; n < 8; ++n) in.patterns[n] = in.templates[400 - 50 * n - 1];  // late winners
+            in.patterns[8] = in.templates[20];
+            const auto literal_counts =
+                expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p));
+            EXPECT_LT(literal_counts.second, 10) << "most patterns stay on the fast path";
+        }
+    // One-template classes at distances an ulp or so apart: their literal
+    // values are often equal (ties), their fast ones apart by the kernel's
+    // error, so only a lane's bound can say that it may reach the best.
+    module_inputs near;
+    near.h = 0.3;
+    near.oflag = 2;
+    for (int k = 0; k < 96; ++k) {
+        near.templates.push_back({0.5 + 0.3 * (1.0 + k * 0x1p-52)});
+        near.labels.push_back(k);
+    }
+    near.patterns = {{0.5}, {0.2}, {0.5 + 0x1p-40}};
+    for (int kernel = 0; kernel < 4; ++kernel) {
+        near.kernel_type = kernel;
+        expect_identical(near, "near-ties, kernel " + std::to_string(kernel));
+    }
+}
+
 TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
     // Each class holds the same templates in another order, some nudged by
     // an ulp: the class sums agree to within their rounding, so only the
