@@ -287,6 +287,32 @@ TEST(EngineDifferential, EveryTemplateItsOwnClassAndClassesWithoutTemplates) {
         near.kernel_type = kernel;
         expect_identical(near, "near-ties, kernel " + std::to_string(kernel));
     }
+    // A tile settled by class 0 alone, then a later tile with a template an
+    // ulp or two further away whose literal gaussian value equals class 0's
+    // (a tie) while its fast value is one ulp below: found by search.
+    module_inputs tie;
+    tie.h = 0.3;
+    tie.oflag = 2;
+    for (int k = 0; k < 96; ++k) {
+        tie.templates.push_back({k == 0 ? 0.0 : k == 40 ? -0x1p-55 : k == 50 ? -0x1p-54 : 50.0});
+        tie.labels.push_back(k);
+    }
+    tie.patterns = {{0x1.a4aecac23d5adp-3}, {0x1.344c5872d4a23p-3}, {0x1.047af08796441p-3}};
+    const auto outcome = call_module(tie);
+    EXPECT_EQ(result_labels(outcome), (std::vector<double>{-1, -1, -1})) << "ties with class 0";
+    expect_identical(tie, "a tie a tile away");
+    // A table entry without templates scores 0; with every kernel value
+    // underflowing to 0 it ties with the class before it.
+    module_inputs empty;
+    empty.templates = {{0.0}, {1.0}};
+    empty.labels = {2.5, 2.7};  // two entries labelled 2; both templates score for the first
+    empty.patterns = {{1e6}, {0.5}};
+    empty.oflag = 2;
+    for (int kernel : {0, 2}) {
+        empty.kernel_type = kernel;
+        EXPECT_EQ(result_labels(call_module(empty)), (std::vector<double>{-1, 2})) << kernel;
+        expect_identical(empty, "an entry without templates, kernel " + std::to_string(kernel));
+    }
 }
 
 TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
