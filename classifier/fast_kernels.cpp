@@ -20,7 +20,7 @@
 //   C = exp_relative_error + 2u (ours, and the literal exp within 1 ulp).
 //   The sensitivity of a lane is K |a|. Below a = -700 our value is 0 and
 //   the literal one below 2^-1009: each term may add 2^-1000. For a >= -701
-//   the change stays below 701 g; bound_for requires 701 g <= 2^-20.
+//   the change stays below 701 g; the bound is valid only while 701 g <= 2^-20.
 // - laplacian exp(-q): the same with |a| = q and g = e_q.
 // - cauchy 1/(q^2 + 1): computed as the literal kernel does, so only e_q
 //   matters: 2.02 e_q + 6u relative (the factor q^2/(q^2+1) <= 1).

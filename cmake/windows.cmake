@@ -63,7 +63,8 @@ function(vendral_windows_test_host target directory end_call_with_longjmp)
     windows/runner/test_messages.cpp
     windows/runner/test_reference.cpp
     windows/runner/test_runs.cpp
-    windows/runner/test_version_stamp.cpp)
+    windows/runner/test_version_stamp.cpp
+    tests/reference_classifier.cpp)
   vendral_windows_target(${target})
   if(end_call_with_longjmp)
     target_compile_definitions(${target} PRIVATE VENDRAL_BUILTIN_HOST_ENDS_CALL_WITH_LONGJMP)

@@ -58,11 +58,12 @@ double kernel(int kernel_type, double x, double h) {
         }
         case 2:
             return std::exp(-(x / h));
-        default: {
+        case 3: {
             const double u = x / h;
             return 1.0 / (u * u + 1.0);
         }
     }
+    return std::nan("");  // no such kernel: every comparison with it fails
 }
 
 outcome classify(const rows &templates, const std::vector<double> &labels, int kernel_type,

@@ -36,13 +36,19 @@ evaluated run_with(const module_inputs &in, vendral::evaluation mode, int thread
     return result;
 }
 
-// Returns how many patterns the fast runs scored literally, the fewest and the
-// most over thread counts and widths.
+// The literal evaluation against the plain reference classifier, and the fast
+// one against the literal one. Returns how many patterns the fast runs scored
+// literally, the fewest and the most over thread counts and widths.
 std::pair<int64_t, int64_t> expect_identical(const module_inputs &in, const std::string &what) {
     SCOPED_TRACE(what);
     const evaluated literal = run_with(in, vendral::evaluation::literal, 1);
     EXPECT_FALSE(literal.outcome.raised) << literal.outcome.error;
     EXPECT_EQ(literal.literal_patterns, static_cast<int64_t>(in.patterns.size()));
+    const reference::outcome reference_run = call_reference(in);
+    EXPECT_EQ(result_labels(literal.outcome), reference_run.labels);
+    EXPECT_EQ(literal.outcome.flops_added, reference_run.flops + reference_run.comparisons);
+    EXPECT_EQ(literal.console, reference_run.console);
+    EXPECT_EQ(literal.outcome.blocks_left, working_copy_blocks);
     std::pair<int64_t, int64_t> literal_counts{INT64_MAX, 0};
     // Every thread count and every vector width this processor can run.
     for (const auto &[threads, width] : {std::pair{1, 0}, std::pair{2, 0}, std::pair{2, 4}, std::pair{1, 2}}) {
@@ -242,6 +248,23 @@ TEST(EngineDifferential, NaNScoresLeaveThePatternUnclassified) {
                 EXPECT_NE(outcome.console.find("   Pattern #1 could not be classified\n"), std::string::npos);
                 EXPECT_NE(outcome.console.find("unable to classify 3 patterns (100.000000%)\n"), std::string::npos);
             }
+        }
+}
+
+TEST(EngineDifferential, MirroredTemplatesTieExactly) {
+    // Mirrored pairs of different classes around the pattern: equal sums.
+    for (int kernel = 0; kernel < 4; ++kernel)
+        for (double p : {1.0, 2.0, 3.0, inf}) {
+            module_inputs in;
+            in.kernel_type = kernel;
+            in.p = p;
+            in.h = 0.7;
+            in.oflag = 2;
+            in.templates = {{1, 2}, {3, 2}, {2, 5}, {2, -1}};
+            in.labels = {1, 2, 2, 1};
+            in.patterns = {{2, 2}, {2, 2}};
+            expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p));
+            EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{-1, -1}));
         }
 }
 
