@@ -47,6 +47,8 @@ constexpr int32_t patterns_per_chunk = 16;
 // as its sum is complete.
 struct packed_templates {
     double *columns = nullptr;          // blocks * d * block_lanes; null when no tile function
+    double *centre = nullptr;           // d: with distances from dot products, the columns less this
+    double *lane_norms = nullptr;       // ... and each lane's sum of squares
     int32_t *class_of_lane = nullptr;   // sorted order
     int32_t *template_of_lane = nullptr;
     int32_t *block_kind = nullptr;      // see the constants below
@@ -61,6 +63,8 @@ constexpr int32_t singleton_block = -2;  // a full block of classes of one templ
 
 void free_packed(packed_templates *packed) {
     host_free(packed->columns);
+    host_free(packed->centre);
+    host_free(packed->lane_norms);
     host_free(packed->class_of_lane);
     host_free(packed->template_of_lane);
     host_free(packed->block_kind);
@@ -79,7 +83,15 @@ int32_t kind_of_block(const packed_templates &packed, int32_t first, int32_t N) 
     return single ? c : singletons ? singleton_block : mixed_block;
 }
 
-bool pack_templates(const engine_inputs &in, bool with_columns, packed_templates *packed) {
+// The templates' mean, column by column: any centre keeps the dot-product
+// bound; the mean keeps the norms in it small.
+void find_centre(const engine_inputs &in, double *centre) {
+    for (int32_t j = 0; j < in.N; ++j)
+        for (int32_t i = 0; i < in.d; ++i) centre[i] += in.templates[j][i];
+    for (int32_t i = 0; i < in.d; ++i) centre[i] /= std::max<int32_t>(in.N, 1);
+}
+
+bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, packed_templates *packed) {
     // Whole tiles: the lanes past N hold zeros and are never counted.
     const int64_t tiles = (static_cast<int64_t>(in.N) + tile_lanes - 1) / tile_lanes;
     const auto blocks = static_cast<int32_t>(tiles * tile_blocks);
@@ -88,17 +100,23 @@ bool pack_templates(const engine_inputs &in, bool with_columns, packed_templates
     packed->blocks = blocks;
     if (with_columns)
         packed->columns = static_cast<double *>(host_calloc(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
+    if (centred) {
+        packed->centre = static_cast<double *>(host_calloc(std::max<int32_t>(in.d, 1), sizeof(double)));
+        packed->lane_norms = static_cast<double *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(double)));
+    }
     packed->class_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
     packed->template_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
     packed->block_kind = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
     packed->class_sizes = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
     auto *next_slot = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    if ((with_columns && !packed->columns) || !packed->class_of_lane || !packed->template_of_lane ||
-        !packed->block_kind || !packed->class_sizes || !next_slot) {
+    if ((with_columns && !packed->columns) || (centred && (!packed->centre || !packed->lane_norms)) ||
+        !packed->class_of_lane || !packed->template_of_lane || !packed->block_kind || !packed->class_sizes ||
+        !next_slot) {
         host_free(next_slot);
         free_packed(packed);
         return false;
     }
+    if (centred) find_centre(in, packed->centre);
     for (int32_t j = 0; j < in.N; ++j) ++packed->class_sizes[in.class_of_template[j]];
     for (int32_t c = 1; c < in.M; ++c) next_slot[c] = next_slot[c - 1] + packed->class_sizes[c - 1];
     for (int32_t j = 0; j < in.N; ++j) {
@@ -107,8 +125,13 @@ bool pack_templates(const engine_inputs &in, bool with_columns, packed_templates
         packed->class_of_lane[slot] = c;
         packed->template_of_lane[slot] = j;
         if (!with_columns) continue;
-        double *block = packed->columns + static_cast<size_t>(slot / block_lanes) * block_lanes * in.d;
-        for (int32_t i = 0; i < in.d; ++i) block[i * block_lanes + slot % block_lanes] = in.templates[j][i];
+        double *column = packed->columns + static_cast<size_t>(slot / block_lanes) * block_lanes * in.d +
+                         slot % block_lanes;
+        if (centred) {
+            packed->lane_norms[slot] = centre_row(in.templates[j], packed->centre, in.d, column, block_lanes);
+        } else {
+            for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = in.templates[j][i];
+        }
     }
     host_free(next_slot);
     for (int32_t b = 0; b < blocks; ++b) packed->block_kind[b] = kind_of_block(*packed, b * block_lanes, in.N);
@@ -123,6 +146,7 @@ struct shared_work {
     // The norm's and the kernel's functions, resolved once for the run.
     distance_function literal_distance;
     tile_distance_function tile_distances;  // null: every pattern is scored literally
+    gram_distance_function gram;            // when set, the distances come from it instead
     double distance_error;                  // 0 where the distances are the literal ones
     kernel_function kernel_value;
     kernel_tile_function kernel_tile;
@@ -183,7 +207,9 @@ struct class_stream {
     double sensitivity = 0.0;
     margin_rule rule;
     bool usable = true;
-    kernel_tile kernels;  // the kernel's output and running lane sums
+    kernel_tile kernels;     // the kernel's output and running lane sums
+    double *centred;         // d doubles of the thread's, for distances from dot products
+    gram_pattern for_gram;  // the pattern, centred, with its norm
 
     void start() {
         open_class = -1;
@@ -249,9 +275,13 @@ bool add_tile(const shared_work &work, const double *pattern, int32_t tile, clas
     double distance[tile_lanes];
     const int32_t first = tile * tile_lanes;
     const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
-    if (!work.tile_distances(packed.columns + static_cast<size_t>(first) * in.d, pattern, in.d, in.p, valid,
-                             distance))
-        return false;
+    const double *columns = packed.columns + static_cast<size_t>(first) * in.d;
+    const bool measured =
+        work.gram != nullptr
+            ? work.gram(gram_tile{columns, packed.lane_norms + first, packed.template_of_lane + first, in.templates},
+                        stream->for_gram, in.d, valid, distance)
+            : work.tile_distances(columns, pattern, in.d, in.p, valid, distance);
+    if (!measured) return false;
     const int32_t *kind = packed.block_kind + tile * tile_blocks;
     bool one_class = kind[0] >= 0;
     for (int t = 1; one_class && t < tile_blocks; ++t) one_class = kind[t] == kind[0];
@@ -286,6 +316,10 @@ int decide_group(const shared_work &work, int32_t first, int32_t end, class_stre
     for (int k = 0; k < count; ++k) {
         streams[k].start();
         streams[k].usable = work.tile_distances != nullptr;
+        if (work.gram == nullptr) continue;
+        const double *pattern = in.patterns[first + k];
+        streams[k].for_gram = {streams[k].centred, centre_row(pattern, work.packed.centre, in.d, streams[k].centred, 1),
+                               pattern};
     }
     if (work.tile_distances != nullptr) {
         const int32_t tiles = work.packed.blocks / tile_blocks;
@@ -389,20 +423,30 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
     if (!shared.bound.valid) shared.tile_distances = nullptr;
+    shared.gram = shared.tile_distances != nullptr && norm.gram_for_width ? norm.gram_for_width() : nullptr;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
-    if (!pack_templates(in, shared.tile_distances != nullptr, &shared.packed)) return false;
+    if (!pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr, &shared.packed))
+        return false;
     // A stream is larger than a cache line, so threads share none but at
     // their edges.
-    void *streams = host_calloc(static_cast<size_t>(patterns_per_chunk) * threads, sizeof(class_stream));
+    const size_t stream_count = static_cast<size_t>(patterns_per_chunk) * threads;
+    void *streams = host_calloc(stream_count, sizeof(class_stream));
+    auto *centred = static_cast<double *>(
+        host_calloc(shared.gram != nullptr ? stream_count * std::max<int32_t>(in.d, 1) : 1, sizeof(double)));
     const int32_t chunks = (in.P + patterns_per_chunk - 1) / patterns_per_chunk;
     void *flags = host_calloc(static_cast<size_t>(std::max<int32_t>(chunks, 1)), sizeof(std::atomic<uint8_t>));
-    const bool have_memory = streams != nullptr && flags != nullptr;
+    const bool have_memory = streams != nullptr && centred != nullptr && flags != nullptr;
     if (have_memory) {
         shared.chunk_done = static_cast<std::atomic<uint8_t> *>(flags);
         for (int32_t c = 0; c < chunks; ++c) new (&shared.chunk_done[c]) std::atomic<uint8_t>(0);
+        auto *stream = static_cast<class_stream *>(streams);
+        for (size_t k = 0; k < stream_count; ++k) {
+            new (&stream[k]) class_stream{};
+            stream[k].centred = centred + (shared.gram != nullptr ? k * in.d : 0);
+        }
         on_ready(0, context);
-        run_workers(&shared, static_cast<class_stream *>(streams), threads);
+        run_workers(&shared, stream, threads);
         on_ready(in.P, context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
@@ -410,6 +454,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
             static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
     }
     host_free(flags);
+    host_free(centred);
     host_free(streams);
     free_packed(&shared.packed);
     return have_memory;

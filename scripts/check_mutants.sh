@@ -19,7 +19,7 @@ sources=$scratch/src
 build=$scratch/build
 # The tests that matter (VENDRAL_MUTANT_TESTS, a gtest filter, to narrow them).
 <<<<<<< HEAD
-tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:AgainstReference.*:LaneMath.*}
+tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:AgainstReference.*:LaneMath.*:GramDistances.*}
 =======
 tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*}
 >>>>>>> pinned-filter
@@ -115,6 +115,20 @@ mutant distance_bound_over_1000 classifier/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return (2.0 * d + 8.0) * 0x1p-53 / 1000; }"
 mutant distance_range_unchecked classifier/fast_distance.cpp \
     "        if (s >= smallest_certain_sum && s <= largest_certain_sum) continue;" "        continue;"
+# p = 2 distances from dot products: the bound on a squared distance, when a
+# pair is taken from it, and what taking it adds to the distance bound.
+mutant gram_norm_term classifier/gram_distance.cpp \
+    "    const typename S::value bound = per_norm * norms + (1.03 * 2.0 * u)" \
+    "    const typename S::value bound = 0.0 * norms + (1.03 * 2.0 * u)"
+mutant gram_centring_and_sum_terms_over_1000 classifier/gram_distance.cpp \
+    "    const double per_norm = 1.03 * (2.0 * d + 4.0) * u;" "    const double per_norm = 1.03e-3 * (2.0 * d + 4.0) * u;"
+mutant gram_acceptance_unchecked classifier/gram_distance.cpp \
+    "    return S::select((bound <= gram_acceptance * s) & (s >= smallest_taken)" \
+    "    return S::select((bound == bound) & (s >= smallest_taken)"
+mutant gram_range_unchecked classifier/gram_distance.cpp \
+    "(bound <= gram_acceptance * s) & (s >= smallest_taken) & (s <= largest_taken)" "(bound <= gram_acceptance * s)"
+mutant gram_acceptance_not_in_distance_bound classifier/gram_distance.cpp \
+    "return distance_error_bound(d) + 0.51 * gram_acceptance;" "return distance_error_bound(d);"
 # The vector roots' claims and the literal exponent they follow.
 mutant cube_root_ignores_literal_exponent classifier/lane_math.h \
     "return S::select(s == 0.0, s, y - y * (log_s * (0x1p-54 / 3.0)));" "return S::select(s == 0.0, s, y);"
