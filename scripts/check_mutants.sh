@@ -67,7 +67,9 @@ mutant score_value_term classifier/fast_kernels.h \
     "bound.per_value * value + bound.per_term" "bound.per_term"
 mutant score_underflow_term classifier/fast_kernels.h \
     "bound.per_term * n +" ""
-tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*}
+mutant score_sum_order_term classifier/fast_kernels.h \
+    "n * 0x1p-52 * value);" "0.0);"
+mutant score_bound_over_1000 classifier/fast_kernels.h \
     "    return 1.01 * (bound.per_sensitivity" "    return 1.01e-3 * (bound.per_sensitivity"
 # The exponential kernels' bound (gaussian, laplacian).
 mutant exp_sensitivity_term classifier/fast_kernels.cpp \
