@@ -57,10 +57,9 @@ struct kernel_sink {
     bool one_class;
 
     VENDRAL_LANE_INLINE kernel_sink(kernel_tile *tile, bool single) : out(tile), one_class(single) {
-        if (!one_class) return;
         for (int v = 0; v < running_vectors; ++v) {
-            running_value[v] = S::load(out->running_value + v * W);
-            running_sensitivity[v] = S::load(out->running_sensitivity + v * W);
+            running_value[v] = one_class ? S::load(out->running_value + v * W) : S::broadcast(0.0);
+            running_sensitivity[v] = one_class ? S::load(out->running_sensitivity + v * W) : S::broadcast(0.0);
         }
     }
 
@@ -125,6 +124,52 @@ VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_clas
     sink.finish();
 }
 
+// (sin v / v)^2 with v = x / (h + h) as the literal kernel computes it, but
+// with the vector sine (lane_math.h) for 0 < v <= sine_range; its
+// sensitivity is its whole bound (squared_sinc_error, with the two sines'
+// difference). Lanes outside that range (v = 0, huge or tiny v, NaN) take
+// the literal kernel itself, one by one.
+template <int W>
+VENDRAL_LANE_INLINE void squared_sinc(const double *x, double h, double distance_error, bool one_class,
+                                      kernel_tile *out) {
+    using S = simd<W>;
+    using value = typename S::value;
+    const double two_h = h + h;
+    const double e_v = quotient_error(distance_error);
+    const bool bounded = e_v <= bounds::largest_relative;
+    const double sine_difference = 1.01 * (sine_error + 0x1p-52);
+    kernel_sink<W> sink(out, one_class);
+    for (int v = 0; v < kernel_lanes / W; ++v) {
+        const value argument = S::load(x + v * W) / two_h;
+        const auto vector_lanes = (argument >= 0x1p-900) & (argument <= sine_range);
+        const value safe = S::select(vector_lanes, argument, S::broadcast(1.0));
+        const value s = sine<W>(safe) / safe;
+        const value k = s * s;
+        const value error = bounded ? squared_sinc_error<value>(safe, absolute<W>(s), k, e_v, sine_difference)
+                                    : S::broadcast(HUGE_VAL);
+        value kept = S::select(vector_lanes, k, S::broadcast(0.0));
+        value kept_error = S::select(vector_lanes, error, S::broadcast(0.0));
+        double lanes[W], errors[W], arguments[W];
+        S::store(arguments, argument);
+        bool all_vector = true;
+        for (int l = 0; l < W; ++l) all_vector = all_vector && arguments[l] >= 0x1p-900 && arguments[l] <= sine_range;
+        if (!all_vector) {
+            S::store(lanes, kept);
+            S::store(errors, kept_error);
+            for (int l = 0; l < W; ++l) {
+                if (arguments[l] >= 0x1p-900 && arguments[l] <= sine_range) continue;
+                const double distance = x[v * W + l];
+                lanes[l] = squared_sinc_value(distance, h);
+                errors[l] = distance_error == 0.0 ? 0.0 : squared_sinc_error(distance, h, lanes[l], distance_error);
+            }
+            kept = S::load(lanes);
+            kept_error = S::load(errors);
+        }
+        sink.keep(v, kept, kept_error);
+    }
+    sink.finish();
+}
+
 #define VENDRAL_KERNEL_VARIANTS(name, body)                                                  \
     VENDRAL_WIDTH_VARIANTS(name, void,                                                       \
                            (const double *x, double h, double distance_error, bool one_class, \
@@ -136,24 +181,9 @@ VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_clas
 VENDRAL_KERNEL_VARIANTS(gaussian_tile, gaussian)
 VENDRAL_KERNEL_VARIANTS(laplacian_tile, laplacian)
 VENDRAL_KERNEL_VARIANTS(cauchy_tile, cauchy)
+VENDRAL_KERNEL_VARIANTS(squared_sinc_tile, squared_sinc)
 
 namespace {
-
-// The literal kernel itself on the fast distances (sin has no vector form
-// here); its sensitivity is its whole bound.
-void squared_sinc_tile(const double *x, double h, double distance_error, bool one_class, kernel_tile *out) {
-    for (int l = 0; l < kernel_lanes; ++l) {
-        const double k = squared_sinc_value(x[l], h);
-        const double error = distance_error == 0.0 ? 0.0 : squared_sinc_error(x[l], h, k, distance_error);
-        if (one_class) {
-            out->running_value[l % block_lanes] += k;
-            out->running_sensitivity[l % block_lanes] += error;
-        } else {
-            out->value[l] = k;
-            out->sensitivity[l] = error;
-        }
-    }
-}
 
 kernel_bound exponential_bound(double argument_error) {
     const double g = argument_error;
@@ -166,7 +196,7 @@ double fast_quotient_error(double distance_error) { return distance_error + 3.03
 
 }  // namespace
 
-kernel_tile_function squared_sinc_tile_for_width() { return squared_sinc_tile; }
+
 
 kernel_bound gaussian_bound(double distance_error) {
     return exponential_bound(2.02 * fast_quotient_error(distance_error) + 2.02 * u);

@@ -96,8 +96,10 @@ mutant sinc_bound_over_1000 classifier/score_bounds.h \
     "    return 1.01 * (2.0 * s * ds + ds * ds) + 2.0 * bounds::u * k + bounds::tiny;" \
     "    return (1.01 * (2.0 * s * ds + ds * ds) + 2.0 * bounds::u * k + bounds::tiny) / 1000;"
 mutant sinc_argument_term classifier/score_bounds.h \
-    "const double ds = 1.01 * (e_v + s * (e_v + 6.0 * bounds::u))" \
-    "const double ds = 1.01 * (s * (e_v + 6.0 * bounds::u))"
+    "const value ds = 1.01 * (e_v + s * (e_v + 6.0 * bounds::u)" \
+    "const value ds = 1.01 * (s * (e_v + 6.0 * bounds::u)"
+mutant sinc_sine_difference_term classifier/score_bounds.h \
+    "+ sine_difference / v) + bounds::tiny / v;" ") + bounds::tiny / v;"
 # The distances' bound and the range it covers.
 mutant distance_bound_zero classifier/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return 0.0 * d; }"
