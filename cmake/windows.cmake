@@ -7,7 +7,7 @@ enable_language(RC)
 
 option(VENDRAL_BUILD_WINDOWS_TEST_HOST "Build MATLAB.EXE, the test host that loads vendral.dll" ON)
 
-set(vendral_windows_cxx_options -Wall -Wextra -Wpedantic -Wno-psabi -ffp-contract=off -fno-fast-math)
+set(vendral_windows_cxx_options ${VENDRAL_WARNING_FLAGS} ${VENDRAL_MODULE_FLAGS})
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # x87 arithmetic keeps extra precision in registers, which changes the exact
   # comparisons of class scores; SSE2 decides like every other build. The host

@@ -42,8 +42,9 @@ bool labels_in_range(const mxArray *array, int32_t N) {
     return true;
 }
 
-bool fail(char *buffer, message_id id, int first = 0, int second = 0) {
+bool fail(char *buffer, message_id *failed, message_id id, int first = 0, int second = 0) {
     format_message(buffer, id, first, second);
+    *failed = id;
     return false;
 }
 
@@ -57,58 +58,62 @@ bool truncate_to_int32(double value, int32_t *truncated) {
 }
 
 bool check_arguments(int nlhs, int nrhs, const mxArray *const prhs[], run_arguments *args,
-                     char *message) {
-    if (nrhs != argument_count) return fail(message, message_id::input_count, argument_count);
+                     char *message, message_id *failed) {
+    if (nrhs != argument_count)
+        return fail(message, failed, message_id::input_count, argument_count);
 
     const mxArray *templates = prhs[Templates];
-    if (!two_dimensional(templates)) return fail(message, message_id::templates_dimensions);
+    if (!two_dimensional(templates)) return fail(message, failed, message_id::templates_dimensions);
     if (!fits_int32(host_dimension(templates, 0)) || !fits_int32(host_dimension(templates, 1)))
-        return fail(message, message_id::templates_too_large);
-    if (!full_double(templates)) return fail(message, message_id::templates_class);
+        return fail(message, failed, message_id::templates_too_large);
+    if (!full_double(templates)) return fail(message, failed, message_id::templates_class);
     args->N = static_cast<int32_t>(host_dimension(templates, 0));
     args->d = static_cast<int32_t>(host_dimension(templates, 1));
 
     const mxArray *labels = prhs[NLabels];
-    if (!two_dimensional(labels)) return fail(message, message_id::labels_dimensions);
-    if (!full_double(labels)) return fail(message, message_id::labels_class);
-    if (!is_label_vector(labels, args->N)) return fail(message, message_id::labels_shape, args->N, args->N);
-    if (!labels_in_range(labels, args->N)) return fail(message, message_id::labels_values);
+    if (!two_dimensional(labels)) return fail(message, failed, message_id::labels_dimensions);
+    if (!full_double(labels)) return fail(message, failed, message_id::labels_class);
+    if (!is_label_vector(labels, args->N))
+        return fail(message, failed, message_id::labels_shape, args->N, args->N);
+    if (!labels_in_range(labels, args->N)) return fail(message, failed, message_id::labels_values);
 
-    if (!is_scalar_argument(prhs[kernel_type])) return fail(message, message_id::kernel_type_scalar);
+    if (!is_scalar_argument(prhs[kernel_type]))
+        return fail(message, failed, message_id::kernel_type_scalar);
     int32_t kernel = -1;
-    if (!truncate_to_int32(mxGetScalar(prhs[kernel_type]), &kernel) || kernel < 0 ||
-        kernel >= kernel_count)
-        return fail(message, message_id::kernel_type_range, 3);
+    if (!truncate_to_int32(mxGetScalar(prhs[kernel_type]), &kernel) || kernel < 0 || kernel >= kernel_count)
+        return fail(message, failed, message_id::kernel_type_range, kernel_count - 1);
     args->kernel_type = kernel;
 
-    if (!is_scalar_argument(prhs[norm_type])) return fail(message, message_id::norm_type_scalar);
+    if (!is_scalar_argument(prhs[norm_type]))
+        return fail(message, failed, message_id::norm_type_scalar);
     args->p = mxGetScalar(prhs[norm_type]);
-    if (!(args->p >= 1.0)) return fail(message, message_id::norm_type_range);
+    if (!(args->p >= 1.0)) return fail(message, failed, message_id::norm_type_range);
 
-    if (!is_scalar_argument(prhs[h])) return fail(message, message_id::h_scalar);
+    if (!is_scalar_argument(prhs[h])) return fail(message, failed, message_id::h_scalar);
     args->h = mxGetScalar(prhs[h]);
-    if (!(args->h > 0.0)) return fail(message, message_id::h_range);
+    if (!(args->h > 0.0)) return fail(message, failed, message_id::h_range);
 
     const mxArray *patterns = prhs[Patterns];
-    if (!two_dimensional(patterns)) return fail(message, message_id::patterns_dimensions);
+    if (!two_dimensional(patterns)) return fail(message, failed, message_id::patterns_dimensions);
     if (!fits_int32(host_dimension(patterns, 0)) || !fits_int32(host_dimension(patterns, 1)))
-        return fail(message, message_id::patterns_too_large);
-    if (!full_double(patterns)) return fail(message, message_id::patterns_class);
+        return fail(message, failed, message_id::patterns_too_large);
+    if (!full_double(patterns)) return fail(message, failed, message_id::patterns_class);
     args->P = static_cast<int32_t>(host_dimension(patterns, 0));
     if (host_dimension(patterns, 1) != args->d)
-        return fail(message, message_id::patterns_columns, args->P, args->d);
+        return fail(message, failed, message_id::patterns_columns, args->P, args->d);
 
-    if (!is_scalar_argument(prhs[unknown_label])) return fail(message, message_id::unknown_label_scalar);
+    if (!is_scalar_argument(prhs[unknown_label]))
+        return fail(message, failed, message_id::unknown_label_scalar);
     if (!truncate_to_int32(mxGetScalar(prhs[unknown_label]), &args->unknown_label))
-        return fail(message, message_id::unknown_label_range);
+        return fail(message, failed, message_id::unknown_label_range);
 
-    if (!is_scalar_argument(prhs[oflag])) return fail(message, message_id::oflag_scalar);
+    if (!is_scalar_argument(prhs[oflag])) return fail(message, failed, message_id::oflag_scalar);
     int32_t verbosity = -1;
     if (!truncate_to_int32(mxGetScalar(prhs[oflag]), &verbosity) || verbosity < 0 || verbosity > 3)
-        return fail(message, message_id::oflag_range);
+        return fail(message, failed, message_id::oflag_range);
     args->oflag = verbosity;
 
-    if (nlhs != 1) return fail(message, message_id::output_count, 1);
+    if (nlhs != 1) return fail(message, failed, message_id::output_count, 1);
     return true;
 }
 

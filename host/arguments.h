@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "host_api.h"
+#include "messages.h"
 
 namespace vendral {
 
@@ -32,9 +33,10 @@ struct run_arguments {
 };
 
 // Runs every check in order. On the first failure formats its message into
-// message (message_buffer_size bytes) and returns false; otherwise fills args.
+// message (message_buffer_size bytes), names its row in failed and returns
+// false; otherwise fills args.
 bool check_arguments(int nlhs, int nrhs, const mxArray *const prhs[], run_arguments *args,
-                     char *message);
+                     char *message, message_id *failed);
 
 // Truncation toward zero, refused for NaN, infinities and values whose
 // truncation lies outside the 32-bit signed range.

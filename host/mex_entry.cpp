@@ -7,13 +7,30 @@
 
 using namespace vendral;
 
-// mexErrMsgTxt ends the call in the host; the returns after it are for hosts
-// whose error service comes back.
+namespace {
+
+// Hosts built against their own mex.h (Octave, current MATLAB) raise the
+// message with its identifier, so callers can catch it by kind; the 5.x API
+// has only the text. The text goes through "%s": it is never a format.
+void raise(message_id id, const char *message) {
+#if defined(VENDRAL_USE_HOST_MEX_H) || defined(MATLAB_MEX_FILE)
+    mexErrMsgIdAndTxt(message_of(id).identifier, "%s", message);
+#else
+    static_cast<void>(id);
+    mexErrMsgTxt(message);
+#endif
+}
+
+}  // namespace
+
+// The error service ends the call in the host; the returns after it are for
+// hosts whose error service comes back.
 extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     char message[message_buffer_size];
     run_arguments args;
-    if (!check_arguments(nlhs, nrhs, prhs, &args, message)) {
-        mexErrMsgTxt(message);
+    message_id failed_check = message_id::message_count;
+    if (!check_arguments(nlhs, nrhs, prhs, &args, message, &failed_check)) {
+        raise(failed_check, message);
         return;
     }
 
@@ -22,29 +39,29 @@ extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
     int32_t N = args.N, d = args.d, P = args.P;
     double **templates = mxArray2D_to_cArray2D(&N, &d, prhs[Templates]);
     if (templates == nullptr) {
-        mexErrMsgTxt(message);
+        raise(message_id::out_of_memory, message);
         return;
     }
     double *labels = mxArray1D_to_cArray1D(&N, prhs[NLabels]);
     if (labels == nullptr) {
-        mexErrMsgTxt(message);
+        raise(message_id::out_of_memory, message);
         return;
     }
     double **patterns = mxArray2D_to_cArray2D(&P, &d, prhs[Patterns]);
     if (patterns == nullptr) {
-        mexErrMsgTxt(message);
+        raise(message_id::out_of_memory, message);
         return;
     }
 
-    double *result = classify_patterns(N, d, templates, labels, args.kernel_type, args.p, args.h,
-                                       P, patterns, args.unknown_label, args.oflag);
+    double *result = classify_patterns(N, d, templates, labels, args.kernel_type, args.p, args.h, P,
+                                       patterns, args.unknown_label, args.oflag);
     if (result == nullptr) {
-        mexErrMsgTxt(message);
+        raise(message_id::out_of_memory, message);
         return;
     }
     plhs[0] = cArray1D_to_mxArray(P, result);
     if (plhs[0] == nullptr) {
-        mexErrMsgTxt(message);
+        raise(message_id::out_of_memory, message);
         return;
     }
 }

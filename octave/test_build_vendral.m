@@ -8,8 +8,32 @@ addpath (fullfile (source_dir, 'octave', 'inst'));
 output_dir = fullfile (scratch, 'module');
 
 tic;
-module = build_vendral (output_dir);
+[module, compiled] = build_vendral (output_dir);
 printf ('build_vendral took %.1f s\n', toc);
+
+% Every source gets exactly the options the package's Makefile gives it, as
+% the CMake lists wrote them (build/octave/source_flags.mk): the builds
+% cannot drift apart.
+makefile_flags = fileread (fullfile (build_dir, 'octave', 'source_flags.mk'));
+common = regexp (makefile_flags, '^MODULE_FLAGS := -I\. ([^\n]*)$', 'tokens', 'once', 'lineanchors');
+expect (~isempty (common), 'no MODULE_FLAGS in source_flags.mk:\n%s', makefile_flags);
+expected_sources = [dir(fullfile (source_dir, 'host', '*.cpp')); ...
+                    dir(fullfile (source_dir, 'classifier', '*.cpp'))];
+expect_equal (numel (compiled), numel (expected_sources), 'sources compiled by build_vendral');
+for k = 1:numel (compiled)
+  wanted = strsplit (common{1});
+  own = regexp (makefile_flags, ['^FLAGS_' regexptranslate('escape', compiled(k).source) ...
+                                 ' := ([^\n]*)$'], 'tokens', 'once', 'lineanchors');
+  if ~isempty (own)
+    wanted = [wanted, strsplit(own{1})];
+  end
+  expect_equal (strjoin (compiled(k).flags, ' '), strjoin (wanted, ' '), ...
+                ['options of ' compiled(k).source ', build_vendral against the package']);
+end
+expect (any (cellfun (@(f) any (strcmp (f, '-fno-math-errno')), {compiled.flags})), ...
+        'no source compiled with its own options');
+expect (~all (cellfun (@(f) any (strcmp (f, '-fno-math-errno')), {compiled.flags})), ...
+        'a source''s own options given to every source');
 expect_equal (module, fullfile (output_dir, 'vendral.mex'), 'module returned');
 expect (exist (module, 'file') ~= 0, 'no module at %s', module);
 expect (exist (fullfile (output_dir, 'vendral.m'), 'file') == 2, 'help file not copied');

@@ -45,11 +45,35 @@ required = {
   'oflag 2  adds, before the summary, the number of reference classes,'
   'oflag 3  adds "Pattern #n is being presented" before each pattern.'
   'Example'
+  % what a user would otherwise find out the hard way
+  'Labels are truncated toward zero: 1.2 and 1.7 are one'
+  '[~, ~, y] = unique (labels)'
+  '(a vector h classifies with h(1) only)'
+  'Complex arrays are read by their'
+  'real parts'
+  'A pattern for which any class score is NaN'
+  'counts as unclassified.  With norm_type Inf the maximum skips a NaN'
+  '"vendral: failed to allocate N bytes of memory" (no identifier)'
+  % documentation, licence
+  'doc/README.md in the package''s folder'
+  'BSD-3-Clause licence'
 };
 for k = 1:numel (required)
   expect (~isempty (strfind (text, required{k})), ...
           'help vendral lacks "%s":\n%s', required{k}, text);
 end
+
+% Every identifier of the message table, and the version of the CMake project.
+messages = message_table (source_dir);
+for name = fieldnames (messages)'
+  identifier = messages.(name{1}).identifier;
+  expect (~isempty (regexp (text, ['(^|\s)' identifier '(\s|$)'], 'once')), ...
+          'help vendral lacks the identifier %s', identifier);
+end
+version = regexp (fileread (fullfile (source_dir, 'CMakeLists.txt')), ...
+                  'project\s*\(\s*vendral\s+VERSION\s+([0-9.]+)', 'tokens', 'once');
+expect (~isempty (strfind (text, ['vendral ' version{1} '.'])), 'help vendral lacks "vendral %s."', ...
+        version{1});
 
 % The example: the lines after "Example" up to the sentence that follows.
 lines = strsplit (text, "\n");

@@ -93,9 +93,27 @@ expect (mean (package_labels == y) > 0.95, 'Iris resubstitution accuracy %.3f', 
 expect_error ('unused = vendral (X, y, 0, 0.5, 0.5, X, -1, 0);', ...
               'vendral: VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0.', ...
               'error text from the installed module');
-for name = {'vendral_select_h', 'vendral_demo', 'vendral_parallel', 'vendral_iris'}
+for name = {'vendral_select_h', 'vendral_demo', 'vendral_parallel', 'vendral_iris', 'build_vendral'}
   expect (exist (name{1}, 'file') == 2, '%s missing from the package', name{1});
 end
+build_help = evalc ('help build_vendral');
+expect (~isempty (strfind (build_help, 'build_vendral (output_dir, source_dir)')), ...
+        'help build_vendral after pkg load:\n%s', build_help);
+
+% The guide that help vendral points to, and the licence, are in the package.
+expect (~isempty (strfind (help_text, 'doc/README.md in the package''s folder')), ...
+        'help vendral does not point to the installed guide');
+expect_equal (fileread (fullfile (install_dir, 'doc', 'README.md')), ...
+              fileread (fullfile (source_dir, 'README.md')), 'doc/README.md of the package');
+for linked = regexp (fileread (fullfile (source_dir, 'README.md')), '\]\((docs/[^)#]+)', 'tokens')
+  expect (exist (fullfile (install_dir, 'doc', linked{1}{1}), 'file') == 2, ...
+          'the guide links to %s, which the package lacks', linked{1}{1});
+end
+expect_equal (fileread (fullfile (install_dir, 'packinfo', 'COPYING')), ...
+              fileread (fullfile (source_dir, 'LICENSE')), 'COPYING of the package');
+description = fileread (fullfile (install_dir, 'packinfo', 'DESCRIPTION'));
+expect (~isempty (regexp (description, '^License: BSD-3-Clause$', 'once', 'lineanchors')), ...
+        'DESCRIPTION without License: BSD-3-Clause:\n%s', description);
 best_h = vendral_select_h (X, y, [0.1 0.5 1], 'folds', 3);
 expect (any (best_h == [0.1 0.5 1]), 'vendral_select_h from the package');
 

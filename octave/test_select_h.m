@@ -15,6 +15,11 @@ function errors = errors_by_hand (X, y, folds, grid, kernel, norm_type)
   end
   errors /= numel (y);
 end
+function value = nth_output (n, f, varargin)
+  outputs = cell (1, n);
+  [outputs{:}] = f (varargin{:});
+  value = outputs{n};
+end
 addpath (fullfile (fileparts (mfilename ('fullpath')), 'testing'));
 [build_dir, source_dir, scratch] = test_folders ();
 addpath (build_dir);
@@ -42,9 +47,29 @@ expect (~isequal (other_folds, folds), 'seed 2 gives the folds of seed 1');
 % The same errors by hand, counting ties (label 0) as errors.
 expect_equal (errors, errors_by_hand (X, y, folds, grid, 0, 2), ...
               'errors against a hand-made cross-validation');
-[lowest, first] = min (errors);
-expect_equal (best_h, grid(first), 'best h is the first with the lowest error');
+lowest = min (errors);
+expect_equal (best_h, max (grid(errors == lowest)), 'best h is the widest with the lowest error');
 expect (lowest <= 0.06, 'Iris cross-validated error %.4f', lowest);
+
+% The rule on a flat stretch: on the even-numbered flowers several widths
+% share the lowest error; the widest of them is chosen, not the first, and
+% in any order of the grid.
+train = 1:2:150;
+[flat_h, flat_errors] = vendral_select_h (X(train, :), y(train), grid, 'folds', 5, 'seed', 1);
+tied = find (flat_errors == min (flat_errors));
+expect (numel (tied) >= 2, 'no flat stretch at the lowest error: %s', mat2str (flat_errors, 4));
+expect_equal (flat_errors, errors_by_hand (X(train, :), y(train), ...
+                                           nth_output (3, @vendral_select_h, X(train, :), y(train), ...
+                                                       grid, 'folds', 5, 'seed', 1), grid, 0, 2), ...
+              'errors on the flat stretch against a hand-made cross-validation');
+expect_equal (flat_h, grid(tied(end)), 'the widest of the tied widths');
+expect (flat_h > grid(tied(1)), 'the narrowest tied width was chosen');
+reversed_h = vendral_select_h (X(train, :), y(train), fliplr (grid), 'folds', 5, 'seed', 1);
+expect_equal (reversed_h, flat_h, 'the widest tied width with the grid reversed');
+
+% Templates given d-by-N are reported as such, not as a fold count.
+expect_error ('vendral_select_h (X'', y, grid);', ...
+              'vendral_select_h: NLabels must hold one label per row of Templates', 'transposed Templates');
 % At h = 0.01 the gaussian underflows between classes: many ties.
 expect (errors(1) > 0.1, 'error at h = 0.01 is %.4f', errors(1));
 
@@ -54,8 +79,10 @@ expect (errors(1) > 0.1, 'error at h = 0.01 is %.4f', errors(1));
 expect_equal (laplacian_errors, errors_by_hand (X, y, laplacian_folds, [0.2 1], 2, 1), ...
               'laplacian min-norm errors');
 
-% The example of the help text runs as written.
+% The example of the help text runs as written; the help states the rule.
 help_text = evalc ('help vendral_select_h');
+expect (~isempty (strfind (help_text, 'the widest h of h_grid whose error is the lowest')), ...
+        'help vendral_select_h does not state the rule:\n%s', help_text);
 lines = strsplit (help_text, "\n");
 first = find (~cellfun (@isempty, strfind (lines, 'Example (Iris data')), 1) + 1;
 last = first;

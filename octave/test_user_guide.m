@@ -39,22 +39,22 @@ end
 guide_file = fullfile (source_dir, 'README.md');
 guide = fileread (guide_file);
 
-% Every message the module can raise is listed.
-messages = regexp (fileread (fullfile (source_dir, 'host', 'messages.h')), ...
-                   '^\s*"(%s: [^"]*)",\s*$', 'tokens', 'lineanchors');
-expect (numel (messages) >= 20, 'only %d messages read from host/messages.h', numel (messages));
-for k = 1:numel (messages)
-  pattern = regexptranslate ('escape', strrep (messages{k}{1}, '%s', 'VENDRAL'));
+% Every message the module can raise is listed, with its identifier.
+messages = message_table (source_dir);
+for name = fieldnames (messages)'
+  row = messages.(name{1});
+  pattern = regexptranslate ('escape', strrep (row.text, '%s', 'VENDRAL'));
   pattern = strrep (pattern, '%d', '\S+?');
-  expect (~isempty (regexp (guide, pattern, 'once')), 'the guide lacks the message "%s"', ...
-          messages{k}{1});
+  expect (~isempty (regexp (guide, pattern, 'once')), 'the guide lacks the message "%s"', row.text);
+  expect (~isempty (strfind (guide, ['`' row.identifier '`'])), ...
+          'the guide lacks the identifier %s', row.identifier);
 end
 
 % A work folder laid out like the source tree; package lists and prefix of
 % its own (a copy of the system's list, so that installed packages still load).
 work = fullfile (scratch, 'work');
 mkdir (work);
-for name = {'build', 'data', 'host', 'classifier'}
+for name = {'build', 'data', 'host', 'classifier', 'cmake'}
   target = build_dir;
   if ~strcmp (name{1}, 'build')
     target = fullfile (source_dir, name{1});

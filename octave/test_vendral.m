@@ -12,17 +12,27 @@ function check(condition, name)
   end
 end
 
-function check_error(expected, name, varargin)
+% The call must raise the message of row `id` of host/messages.h, formatted
+% with `values`, under its identifier.
+function check_error(id, values, name, varargin)
+  global messages
+  row = messages.(id);
+  expected = ['vendral: ' sprintf(row.text, 'VENDRAL', values{:})];
   try
     labels = vendral(varargin{:});
     check(false, [name ': no error raised']);
   catch err
-    check(strcmp(err.message, ['vendral: ' expected]), ...
-          sprintf('%s: got "%s"', name, err.message));
+    check(strcmp(err.message, expected), ...
+          sprintf('%s: got "%s", expected "%s"', name, err.message, expected));
+    check(strcmp(err.identifier, row.identifier), ...
+          sprintf('%s: identifier "%s", expected "%s"', name, err.identifier, row.identifier));
   end
 end
 
-global passed failed
+global passed failed messages
+source_dir = fileparts(fileparts(mfilename('fullpath')));
+addpath(fullfile(source_dir, 'octave', 'testing'));
+messages = message_table(source_dir);
 passed = 0;
 failed = 0;
 addpath(build_dir);
@@ -31,42 +41,62 @@ T = [0 0; 1 1; 5 5];
 L = [1; 1; 2];
 X = [0 1; 4 4];
 
-% Messages, a representative row per kind of check.
-check_error('VENDRAL: 8 input arguments required.', 'seven arguments', T, L, 0, 2, 1, X, -1);
-check_error('VENDRAL: 1st input argument (Templates) must be  a two dimensional array (matrix).', ...
-            'Templates 3-D', ones(2, 2, 2), L, 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 1st input argument (Templates) must be a full matrix of class double.', ...
-            'Templates single', single(T), L, 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 1st input argument (Templates) must be a full matrix of class double.', ...
-            'Templates sparse', sparse(T), L, 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 1st input argument (Templates) has more than 2147483647 rows or columns.', ...
-            'Templates beyond 32 bits', zeros(2^31, 0), L, 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 2nd input argument (NLabels) must be a full vector of class double.', ...
-            'NLabels int32', T, int32(L), 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3.', ...
-            'NLabels too short', T, [1; 2], 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer range.', ...
-            'NLabels NaN', T, [1; NaN; 2], 0, 2, 1, X, -1, 0);
-check_error('VENDRAL: 3rd input argument (kernel_type) must be scalar.', ...
-            'kernel_type function handle', T, L, @sin, 2, 1, X, -1, 0);
-check_error('VENDRAL: 3rd input argument (kernel_type) must be scalar.', ...
-            'kernel_type cell', T, L, {1}, 2, 1, X, -1, 0);
-check_error('VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3.', ...
-            'kernel_type 4', T, L, 4, 2, 1, X, -1, 0);
-check_error('VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0.', ...
-            'norm_type 0.999', T, L, 0, 0.999, 1, X, -1, 0);
-check_error('VENDRAL: 5th input argument (h) must be greater than 0.0.', 'h 0', T, L, 0, 2, 0, X, -1, 0);
-check_error('VENDRAL: 5th input argument (h) must be greater than 0.0.', 'h NaN', T, L, 0, 2, NaN, X, -1, 0);
-check_error('VENDRAL: 6th input argument (Patterns) must be of type  7x2.', ...
-            'Patterns columns', T, L, 0, 2, 1, zeros(7, 3), -1, 0);
-check_error('VENDRAL: 7th input argument (unknown_label) must be a finite value within the 32-bit integer range.', ...
-            'unknown_label Inf', T, L, 0, 2, 1, X, Inf, 0);
-check_error('VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3.', 'oflag -1', T, L, 0, 2, 1, X, -1, -1);
+% Messages: every one the module raises in Octave, by its text and its
+% identifier. (An allocation failure shows Octave's own message instead:
+% octave/test_allocation_failure.m.)
+check_error('input_count', {8}, 'seven arguments', T, L, 0, 2, 1, X, -1);
+check_error('templates_dimensions', {}, 'Templates 3-D', ones(2, 2, 2), L, 0, 2, 1, X, -1, 0);
+check_error('templates_class', {}, 'Templates single', single(T), L, 0, 2, 1, X, -1, 0);
+check_error('templates_class', {}, 'Templates sparse', sparse(T), L, 0, 2, 1, X, -1, 0);
+check_error('templates_too_large', {}, 'Templates beyond 32 bits', zeros(2^31, 0), L, 0, 2, 1, X, -1, 0);
+check_error('labels_dimensions', {}, 'NLabels 3-D', T, ones(3, 1, 2), 0, 2, 1, X, -1, 0);
+check_error('labels_class', {}, 'NLabels int32', T, int32(L), 0, 2, 1, X, -1, 0);
+check_error('labels_shape', {3, 3}, 'NLabels too short', T, [1; 2], 0, 2, 1, X, -1, 0);
+check_error('labels_shape', {2, 2}, 'Templates transposed', T', L, 0, 2, 1, X, -1, 0);
+check_error('labels_values', {}, 'NLabels NaN', T, [1; NaN; 2], 0, 2, 1, X, -1, 0);
+check_error('kernel_type_scalar', {}, 'kernel_type function handle', T, L, @sin, 2, 1, X, -1, 0);
+check_error('kernel_type_scalar', {}, 'kernel_type cell', T, L, {1}, 2, 1, X, -1, 0);
+check_error('kernel_type_range', {3}, 'kernel_type 4', T, L, 4, 2, 1, X, -1, 0);
+check_error('norm_type_scalar', {}, 'norm_type empty', T, L, 0, [], 1, X, -1, 0);
+check_error('norm_type_range', {}, 'norm_type 0.999', T, L, 0, 0.999, 1, X, -1, 0);
+check_error('h_scalar', {}, 'h 2x2', T, L, 0, 2, eye(2), X, -1, 0);
+check_error('h_range', {}, 'h 0', T, L, 0, 2, 0, X, -1, 0);
+check_error('h_range', {}, 'h NaN', T, L, 0, 2, NaN, X, -1, 0);
+check_error('patterns_dimensions', {}, 'Patterns 3-D', T, L, 0, 2, 1, ones(2, 2, 2), -1, 0);
+check_error('patterns_too_large', {}, 'Patterns beyond 32 bits', T, L, 0, 2, 1, zeros(0, 2^31), -1, 0);
+check_error('patterns_class', {}, 'Patterns logical', T, L, 0, 2, 1, X > 1, -1, 0);
+check_error('patterns_columns', {7, 2}, 'Patterns columns', T, L, 0, 2, 1, zeros(7, 3), -1, 0);
+check_error('patterns_columns', {2, 2}, 'Patterns transposed', T, L, 0, 2, 1, [0 1 4; 1 4 4], -1, 0);
+check_error('unknown_label_scalar', {}, 'unknown_label a struct', T, L, 0, 2, 1, X, struct(), 0);
+check_error('unknown_label_range', {}, 'unknown_label Inf', T, L, 0, 2, 1, X, Inf, 0);
+check_error('oflag_scalar', {}, 'oflag empty', T, L, 0, 2, 1, X, -1, zeros(1, 0));
+check_error('oflag_range', {}, 'oflag -1', T, L, 0, 2, 1, X, -1, -1);
 try
   vendral(T, L, 0, 2, 1, X, -1, 0);
   check(false, 'no result variable: no error raised');
 catch err
-  check(strcmp(err.message, 'vendral: VENDRAL: 1 output argument required.'), 'no result variable');
+  check(strcmp(err.message, ['vendral: ' sprintf(messages.output_count.text, 'VENDRAL', 1)]), ...
+        'no result variable');
+  check(strcmp(err.message, 'vendral: VENDRAL: 1 output argument required.'), ...
+        'no result variable, the text as documented');
+  check(strcmp(err.identifier, 'vendral:nlhs'), ['no result variable: ' err.identifier]);
+end
+try
+  [a, b] = vendral(T, L, 0, 2, 1, X, -1, 0);
+  check(false, 'two results: no error raised');
+catch err
+  check(strcmp(err.identifier, messages.output_count.identifier), ['two results: ' err.identifier]);
+end
+% Caught by kind, as a caller would.
+try
+  labels = vendral(T, L, 0, 2, -1, X, -1, 0);
+catch err
+  switch err.identifier
+    case 'vendral:h'
+      check(true, 'h caught by identifier');
+    otherwise
+      check(false, ['h caught as ' err.identifier]);
+  end
 end
 
 % Results.

@@ -140,8 +140,8 @@ std::vector<builtin_host::array_ptr> snapshot(const std::vector<const mxArray *>
 }
 
 bool is_module_message(const std::string &text) {
-    for (const char *format : vendral::message_text)
-        if (matches_format(format, text)) return true;
+    for (const vendral::message_row &row : vendral::message_table)
+        if (matches_format(row.text, text)) return true;
     return false;
 }
 

@@ -23,6 +23,20 @@ expect_equal (labels, one_labels, 'labels from the cluster');
 strip = @(text) regexprep (text, 'comparisons in \d+ seconds', 'comparisons in S seconds');
 expect_equal (strip (cluster_console), strip (one_call), 'console from the cluster');
 
+% The cluster example of help vendral_parallel, as written.
+help_lines = strsplit (evalc ('help vendral_parallel'), "\n");
+first = find (~cellfun (@isempty, strfind (help_lines, 'Example (a cluster')), 1);
+first = first + find (~cellfun (@isempty, regexp (help_lines(first + 1:end), '^\s+pkg load parallel', 'once')), 1);
+last = first;
+while last <= numel (help_lines) && ~isempty (regexp (help_lines{last}, '^    \s*\S', 'once'))
+  last += 1;
+end
+help_example = strjoin (help_lines(first:last - 1), "\n");
+expect (~isempty (strfind (help_example, 'sclose (pool)')), 'help example not found:\n%s', help_example);
+clear labels
+evalc (help_example);
+expect_equal (labels, one_labels, 'labels from the help example''s cluster');
+
 % Both servers took part, with the module of their installed packages.
 pool = pconnect ({'node1', 'node2'}, struct ('use_tls', false));
 info = network_get_info (pool);

@@ -3,7 +3,7 @@
 %  build_vendral ()
 %  build_vendral (output_dir)
 %  build_vendral (output_dir, source_dir)
-%  module = build_vendral (...)
+%  [module, compiled] = build_vendral (...)
 %
 %  Compiles every C++ source of the vendral source tree (the folders host/
 %  and classifier/) into one module, vendral.<mexext> (vendral.mex in
@@ -16,12 +16,19 @@
 %    source_dir  the vendral source tree (the folder holding host/ and
 %                classifier/); default: found by walking up from this file.
 %    module      the full name of the built module.
+%    compiled    one element per source: .source (e.g. 'host/arrays.cpp')
+%                and .flags, the compiler options it was given.
 %
-%  The sources are compiled as C++17 against the host's mex.h, with
-%  contraction of a*b+c into fused multiply-adds and value-changing
-%  optimisations switched off so that the results do not depend on the
-%  compiler, math functions free not to set errno (the module never reads
-%  it), and linked with threads.
+%  Each source is compiled with the options of every other build of the
+%  module, read from the source tree's cmake/compile_flags.cmake: C++17
+%  against the host's mex.h, contraction of a*b+c into fused multiply-adds
+%  and value-changing optimisations switched off so that the results do not
+%  depend on the compiler, a source's own options (math functions free not
+%  to set errno where the module never reads it), and threads.
+%
+%  build_vendral ships with the vendral package so that its help is at hand,
+%  but it compiles from a source tree: give source_dir when calling it from
+%  the installed package.
 %
 %  Example (from the top of the vendral source tree)
 %    addpath (fullfile (pwd, 'octave', 'inst'));
@@ -30,7 +37,7 @@
 %
 %  See also vendral, mex.
 
-function module = build_vendral (output_dir, source_dir)
+function [module, compiled] = build_vendral (output_dir, source_dir)
   here = fileparts (mfilename ('fullpath'));
   if nargin < 1 || isempty (output_dir)
     output_dir = here;
@@ -49,6 +56,7 @@ function module = build_vendral (output_dir, source_dir)
 
   sources = [list_sources(source_dir, 'host'), ...
              list_sources(source_dir, 'classifier')];
+  flags = read_compile_flags (source_dir);
   module = fullfile (output_dir, ['vendral.' mexext()]);
 
   % A loaded module must be released before its file is replaced; an old
@@ -61,17 +69,17 @@ function module = build_vendral (output_dir, source_dir)
   if exist (module, 'file')
     delete (module);
   end
-  if is_octave ()
-    % -o first: Octave 7's mkoctfile silently builds nothing when unknown
-    % compiler options come before the sources and -o after them.
-    mex ('-o', module, '-DVENDRAL_USE_HOST_MEX_H', ['-I' source_dir], '-std=c++17', ...
-         '-ffp-contract=off', '-fno-fast-math', '-fno-math-errno', '-pthread', ...
-         '-Wno-psabi', sources{:});
-  else
-    flags = matlab_flags ();
-    mex ('-DVENDRAL_USE_HOST_MEX_H', ['-I' source_dir], flags{:}, ...
-         '-outdir', output_dir, '-output', 'vendral', sources{:});
+
+  object_dir = tempname ();
+  mkdir (object_dir);
+  remove_objects = onCleanup (@() confirm_and_remove (object_dir));
+  compiled = struct ('source', sources, 'flags', {{}});
+  objects = cell (size (sources));
+  for k = 1:numel (sources)
+    compiled(k).flags = [flags.common, own_flags(flags, sources{k})];
+    objects{k} = compile_source (source_dir, sources{k}, compiled(k).flags, object_dir, k);
   end
+  link_module (module, output_dir, objects);
   if ~exist (module, 'file')
     error ('build_vendral:failed', 'build_vendral: %s was not built', module);
   end
@@ -87,12 +95,77 @@ function yes = is_octave ()
   yes = exist ('OCTAVE_VERSION', 'builtin') > 0;
 end
 
-% The source list is read from the tree, so new files need no edit here.
+% The source list is read from the tree, so new files need no edit here;
+% sources are named as the CMake lists name them ('host/arrays.cpp').
 function sources = list_sources (source_dir, folder)
   listing = dir (fullfile (source_dir, folder, '*.cpp'));
   names = sort ({listing.name});
-  sources = cellfun (@(name) fullfile (source_dir, folder, name), names, ...
-                     'UniformOutput', false);
+  sources = cellfun (@(name) [folder '/' name], names, 'UniformOutput', false);
+end
+
+% The options in cmake/compile_flags.cmake, one set(NAME values) per line:
+% .common for every source, .by_source the VENDRAL_FLAGS_<source> lines.
+function flags = read_compile_flags (source_dir)
+  file = fullfile (source_dir, 'cmake', 'compile_flags.cmake');
+  if ~exist (file, 'file')
+    error ('build_vendral:noSources', 'build_vendral: %s is missing', file);
+  end
+  settings = regexp (fileread (file), '^set\((VENDRAL_[\w/.+-]+)\s+([^)]*)\)', ...
+                     'tokens', 'lineanchors');
+  values = containers.Map ();
+  for k = 1:numel (settings)
+    values(settings{k}{1}) = strsplit (strtrim (settings{k}{2}));
+  end
+  flags.common = {};
+  % Warnings change no result and are for the developers' CMake builds.
+  for name = {'VENDRAL_HOST_MEX_FLAGS', 'VENDRAL_MODULE_FLAGS'}
+    if ~isKey (values, name{1})
+      error ('build_vendral:flags', 'build_vendral: %s sets no %s', file, name{1});
+    end
+    flags.common = [flags.common, values(name{1})];
+  end
+  flags.by_source = values;
+end
+
+function options = own_flags (flags, source)
+  options = {};
+  if isKey (flags.by_source, ['VENDRAL_FLAGS_' source])
+    options = flags.by_source(['VENDRAL_FLAGS_' source]);
+  end
+end
+
+function object = compile_source (source_dir, source, flags, object_dir, number)
+  [~, name] = fileparts (source);
+  path = fullfile (source_dir, source);
+  if is_octave ()
+    object = fullfile (object_dir, sprintf ('%02d_%s.o', number, name));
+    % -o first: Octave 7's mkoctfile silently builds nothing when unknown
+    % compiler options come before the sources and -o after them.
+    mkoctfile ('--mex', '-c', '-o', object, ['-I' source_dir], flags{:}, path);
+  else
+    definitions = flags(strncmp (flags, '-D', 2));
+    mex ('-c', definitions{:}, ['-I' source_dir], matlab_compiler_flags (flags), ...
+         '-outdir', object_dir, path);
+    listing = dir (fullfile (object_dir, [name '.o*']));
+    object = fullfile (object_dir, listing(1).name);
+  end
+end
+
+function link_module (module, output_dir, objects)
+  if is_octave ()
+    mkoctfile ('--mex', '-o', module, '-pthread', objects{:});
+  else
+    mex (objects{:}, 'LDFLAGS=$LDFLAGS -pthread', '-outdir', output_dir, '-output', 'vendral');
+  end
+end
+
+function confirm_and_remove (folder)
+  if exist (folder, 'dir')
+    if is_octave ()
+      confirm_recursive_rmdir (false, 'local');
+    end
+    rmdir (folder, 's');
+  end
 end
 
 function source_dir = find_source_tree (start)
@@ -108,14 +181,14 @@ function source_dir = find_source_tree (start)
           'give it as the second argument'], start);
 end
 
-% MATLAB's mex takes compiler flags as variable assignments.
-function flags = matlab_flags ()
+% MATLAB's mex takes compiler options as variable assignments; Microsoft's
+% compiler has its own spelling of them.
+function assignment = matlab_compiler_flags (flags)
   compiler = mex.getCompilerConfigurations ('C++', 'Selected');
   if ~isempty (compiler) && strncmpi (compiler(1).Manufacturer, 'Microsoft', 9)
-    flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
+    assignment = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
   else
-    flags = {['CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math ', ...
-              '-fno-math-errno -pthread -Wno-psabi'], ...
-             'LDFLAGS=$LDFLAGS -pthread'};
+    options = flags(~strncmp (flags, '-D', 2));
+    assignment = ['CXXFLAGS=$CXXFLAGS ' strjoin(options, ' ')];
   end
 end

@@ -9,11 +9,14 @@
 %
 %  Arguments
 %    Templates      N-by-d real matrix of class double: the labelled
-%                   reference patterns, one per row.
+%                   reference patterns, one per row (not d-by-N: transpose
+%                   with Templates' if the features run down the columns).
 %    NLabels        N-by-1 or 1-by-N vector of class double: the class label
 %                   of each template row.  Use whole numbers; every label must
-%                   be finite and lie within -2147483648 .. 2147483647 (a
-%                   fractional label is reported truncated toward zero).
+%                   be finite and lie within -2147483648 .. 2147483647.
+%                   Labels are truncated toward zero: 1.2 and 1.7 are one
+%                   class, 1.  For other labels use [~, ~, y] = unique (labels)
+%                   and pass y.
 %    kernel_type    scalar 0, 1, 2 or 3: the window kernel (see Kernels);
 %                   truncated toward zero, so 3.9 means 3.
 %    norm_type      scalar p >= 1, Inf allowed: the exponent of the Minkowski
@@ -26,7 +29,9 @@
 %                   classified (see Ties).
 %    oflag          scalar 0, 1, 2 or 3: the verbosity (see Console output);
 %                   truncated toward zero.
-%  A vector passes where a scalar is expected; its first element is used.
+%  A vector passes where a scalar is expected; its first element is used
+%  (a vector h classifies with h(1) only).  Complex arrays are read by their
+%  real parts; the imaginary parts are ignored.
 %
 %  Output
 %    labels         P-by-1 column vector of doubles: the label given to each
@@ -53,6 +58,10 @@
 %    for a pattern exactly between two classes, and far away from every
 %    template, where the gaussian (or laplacian) kernel underflows to 0 for
 %    every class.  With a single class every pattern gets its label.
+%    A pattern for which any class score is NaN (a NaN feature, or NaN
+%    templates) cannot be classified either: it gets unknown_label and
+%    counts as unclassified.  With norm_type Inf the maximum skips a NaN
+%    element, so no NaN score arises there.
 %
 %  Console output
 %    oflag 0  nothing.
@@ -72,7 +81,15 @@
 %  Errors
 %    Bad arguments raise an error naming the argument, for example
 %    "VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0."
-%    The user's guide (README.md) lists every message.
+%    In Octave (and a current MATLAB) every error carries an identifier,
+%    vendral:<argument or condition>, so it can be caught by kind:
+%      vendral:nrhs  vendral:Templates  vendral:NLabels  vendral:kernel_type
+%      vendral:norm_type  vendral:h  vendral:Patterns  vendral:unknown_label
+%      vendral:oflag  vendral:nlhs  vendral:outOfMemory
+%    for example: try ... catch err, if strcmp (err.identifier, 'vendral:h').
+%    When Octave cannot provide the working memory it raises its own error,
+%    "vendral: failed to allocate N bytes of memory" (no identifier).
+%    The user's guide lists every message with its usual cause and fix.
 %
 %  Example
 %    Templates = [0 0; 0 1; 5 5; 5 6];
@@ -81,6 +98,15 @@
 %    labels = vendral (Templates, NLabels, 0, 2, 1, Patterns, -1, 1)
 %  prints the summary and gives labels = [1; 2; -1]: the third pattern lies
 %  exactly between the two classes and gets the unknown_label -1.
+%
+%  Documentation
+%    The user's guide: doc/README.md in the package's folder (shown by
+%    pkg list vendral, or: fullfile (fileparts (which ('vendral')), 'doc')),
+%    or README.md at the top of the source tree.
+%
+%  vendral 1.0.0.  Copyright (c) 2026, The vendral developers.
+%  BSD-3-Clause licence: see packinfo/COPYING in the package's folder, or
+%  LICENSE at the top of the source tree.
 %
 %  See also vendral_iris, vendral_select_h, vendral_demo, vendral_parallel,
 %  build_vendral.

@@ -35,14 +35,24 @@
 %  Errors in the arguments raise exactly the error one vendral call raises,
 %  before any worker starts.
 %
+%  vendral itself already classifies on every processor core, so local
+%  workers are no faster than one vendral call on the same machine (they
+%  are there to try a set-up out); vendral_parallel pays off on a cluster,
+%  where each server adds its own cores.
+%
 %  Example (two local worker processes)
 %    [X, y] = vendral_iris ();
 %    labels = vendral_parallel (X, y, 0, 2, 0.5, X, -1, 1, 2);
 %    isequal (labels, vendral (X, y, 0, 2, 0.5, X, -1, 0))
 %
-%  Example (a cluster; see README.md for setting up the servers)
+%  Example (a cluster of the servers node1 and node2, each started with
+%  /usr/libexec/octave-pserver --octave-binary /usr/bin/octave-cli --no-auth
+%  and holding the vendral package; see the user's guide, section "A cluster
+%  of machines".  Debian's parallel package is built without TLS, hence
+%  use_tls false.)
 %    pkg load parallel
-%    pool = pconnect ({'node1', 'node2'});
+%    pool = pconnect ({'node1', 'node2'}, struct ('use_tls', false));
+%    [X, y] = vendral_iris ();
 %    labels = vendral_parallel (X, y, 0, 2, 0.5, X, -1, 1, pool);
 %    sclose (pool);
 %

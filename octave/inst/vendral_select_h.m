@@ -5,10 +5,14 @@
 %
 %  Splits the labelled set (Templates, NLabels) into k folds, classifies each
 %  fold with vendral against the other k-1 folds for every h in h_grid, and
-%  returns the h with the lowest error.
+%  returns the widest h among those with the lowest error.
 %
 %    h_grid   vector of candidate widths, each > 0, e.g. logspace (-2, 1, 13).
-%    best_h   the first h of h_grid with the lowest error.
+%    best_h   the widest h of h_grid whose error is the lowest.  The error is
+%             often flat over a stretch of widths; the narrowest of them sits
+%             next to the widths where the kernel underflows between the
+%             templates, so that new patterns away from them become ties.
+%             The widest one keeps the lowest error and smooths the most.
 %    errors   one value per h: the fraction of all patterns misclassified
 %             when they were in the held-out fold; a pattern vendral cannot
 %             classify (a tie) counts as an error.
@@ -44,14 +48,16 @@ function [best_h, errors, folds] = vendral_select_h (Templates, NLabels, h_grid,
     error ('vendral_select_h:usage', ...
            'vendral_select_h: usage: [best_h, errors] = vendral_select_h (Templates, NLabels, h_grid, ...)');
   end
+  % First, so that Templates given d-by-N is reported as such rather than
+  % as a fold count out of range.
+  if size (Templates, 1) ~= numel (NLabels)
+    error ('vendral_select_h:labels', ...
+           'vendral_select_h: NLabels must hold one label per row of Templates');
+  end
   options = read_options (varargin, size (Templates, 1));
   NLabels = NLabels(:);
   if ~isnumeric (h_grid) || isempty (h_grid) || any (~(h_grid(:) > 0))
     error ('vendral_select_h:h', 'vendral_select_h: h_grid must hold values > 0');
-  end
-  if size (Templates, 1) ~= numel (NLabels)
-    error ('vendral_select_h:labels', ...
-           'vendral_select_h: NLabels must hold one label per row of Templates');
   end
 
   folds = assign_folds (NLabels, options.folds, options.seed);
@@ -71,12 +77,20 @@ function [best_h, errors, folds] = vendral_select_h (Templates, NLabels, h_grid,
     end
   end
   errors = mistakes / numel (NLabels);
-  [~, best] = min (errors);
+  best = widest_with_lowest_error (h_grid, errors);
   best_h = h_grid(best);
 
   if options.plot
     draw_error_curve (h_grid, errors, best);
   end
+end
+
+% The index of the widest h among those with the lowest error, whatever the
+% order of h_grid.
+function best = widest_with_lowest_error (h_grid, errors)
+  lowest = find (errors == min (errors));
+  [~, widest] = max (h_grid(lowest));
+  best = lowest(widest);
 end
 
 function options = read_options (pairs, N)

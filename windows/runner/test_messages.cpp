@@ -1,16 +1,20 @@
-// Malformed calls, one row each: the exact text raised, and a call that ends
-// there with no result, no console text and no counter advance.
+// Malformed calls, one row each: the exact text raised (from the one message
+// table, host/messages.h, with the values the row states), and a call that
+// ends there with no result, no console text and no counter advance.
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <string>
 
 #include "harness.h"
+#include "host/messages.h"
 #include "module_calls.h"
 
 using builtin_host::make_array;
 using builtin_host::make_matrix;
 using builtin_host::make_row;
 using builtin_host::make_scalar;
+using vendral::message_id;
 
 namespace {
 
@@ -25,74 +29,79 @@ builtin_host::array_ptr sparse_matrix() {
     return array;
 }
 
+std::string raises(message_id id, int first = 0, int second = 0) {
+    char text[vendral::message_buffer_size];
+    std::snprintf(text, sizeof text, vendral::message_of(id).text, "VENDRAL", first, second);
+    return text;
+}
+
 struct error_row {
     const char *change;
     std::function<void(runner::call_arguments &, int &nlhs)> apply;
-    const char *message;
+    std::string message;
 };
 
 const error_row rows[] = {
     {"7 inputs", [](runner::call_arguments &a, int &) { a.arrays.pop_back(); },
-     "VENDRAL: 8 input arguments required."},
+     raises(message_id::input_count, 8)},
     {"Templates 2x2x2",
      [](runner::call_arguments &a, int &) {
          a.replace(0, make_array(mxDOUBLE_CLASS, {2, 2, 2}));
      },
-     "VENDRAL: 1st input argument (Templates) must be  a two dimensional array (matrix)."},
+     raises(message_id::templates_dimensions)},
     {"Templates char",
      [](runner::call_arguments &a, int &) {
          a.replace(0, make_array(mxCHAR_CLASS, {3, 2}));
      },
-     "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
+     raises(message_id::templates_class)},
     {"Templates sparse", [](runner::call_arguments &a, int &) { a.replace(0, sparse_matrix()); },
-     "VENDRAL: 1st input argument (Templates) must be a full matrix of class double."},
+     raises(message_id::templates_class)},
     {"NLabels 3x1x2",
      [](runner::call_arguments &a, int &) {
          a.replace(1, make_array(mxDOUBLE_CLASS, {3, 1, 2}));
      },
-     "VENDRAL: 2nd input argument (NLabels) must a vector."},
+     raises(message_id::labels_dimensions)},
     {"NLabels single",
      [](runner::call_arguments &a, int &) {
          a.replace(1, make_array(mxSINGLE_CLASS, {3, 1}));
      },
-     "VENDRAL: 2nd input argument (NLabels) must be a full vector of class double."},
+     raises(message_id::labels_class)},
     {"NLabels of 2",
      [](runner::call_arguments &a, int &) {
          a.replace(1, make_row({1, 2}));
      },
-     "VENDRAL: 2nd input argument (NLabels) must be of type  3x1 or 1x3."},
+     raises(message_id::labels_shape, 3, 3)},
     {"NLabels with NaN",
      [](runner::call_arguments &a, int &) {
          a.replace(1, make_row({1, std::numeric_limits<double>::quiet_NaN(), 2}));
      },
-     "VENDRAL: 2nd input argument (NLabels) must hold finite labels within the 32-bit integer "
-     "range."},
+     raises(message_id::labels_values)},
     {"kernel_type 2x2",
      [](runner::call_arguments &a, int &) {
          a.replace(2, make_matrix(2, 2, {0, 1, 2, 3}));
      },
-     "VENDRAL: 3rd input argument (kernel_type) must be scalar."},
+     raises(message_id::kernel_type_scalar)},
     {"kernel_type 4", [](runner::call_arguments &a, int &) { a.replace(2, make_scalar(4)); },
-     "VENDRAL: 3rd input argument (kernel_type) must be between  0 and 3."},
+     raises(message_id::kernel_type_range, 3)},
     {"norm_type 0x0",
      [](runner::call_arguments &a, int &) {
          a.replace(3, make_array(mxDOUBLE_CLASS, {0, 0}));
      },
-     "VENDRAL: 4th input argument (norm_type) must be a scalar."},
+     raises(message_id::norm_type_scalar)},
     {"norm_type 0.5", [](runner::call_arguments &a, int &) { a.replace(3, make_scalar(0.5)); },
-     "VENDRAL: 4th input argument (norm_type) must be greater or equal to 1.0."},
+     raises(message_id::norm_type_range)},
     {"h cell",
      [](runner::call_arguments &a, int &) {
          a.replace(4, make_array(mxCELL_CLASS, {1, 1}));
      },
-     "VENDRAL: 5th input argument (h) must be a scalar."},
+     raises(message_id::h_scalar)},
     {"h 0", [](runner::call_arguments &a, int &) { a.replace(4, make_scalar(0)); },
-     "VENDRAL: 5th input argument (h) must be greater than 0.0."},
+     raises(message_id::h_range)},
     {"Patterns 2x2x2",
      [](runner::call_arguments &a, int &) {
          a.replace(5, make_array(mxDOUBLE_CLASS, {2, 2, 2}));
      },
-     "VENDRAL: 6th input argument (Patterns) must be  a two dimensional array (matrix)."},
+     raises(message_id::patterns_dimensions)},
     {"Patterns logical",
      [](runner::call_arguments &a, int &) {
          auto array = make_array(mxDOUBLE_CLASS, {2, 2});
@@ -100,34 +109,33 @@ const error_row rows[] = {
          array->logical = true;
          a.replace(5, std::move(array));
      },
-     "VENDRAL: 6th input argument (Patterns) must be a full matrix of class double."},
+     raises(message_id::patterns_class)},
     {"Patterns 2x3",
      [](runner::call_arguments &a, int &) {
          a.replace(5, make_matrix(2, 3, {0, 0, 0, 1, 1, 1}));
      },
-     "VENDRAL: 6th input argument (Patterns) must be of type  2x2."},
+     raises(message_id::patterns_columns, 2, 2)},
     {"unknown_label 1x0",
      [](runner::call_arguments &a, int &) {
          a.replace(6, make_array(mxDOUBLE_CLASS, {1, 0}));
      },
-     "VENDRAL: 7th input argument (unknown_label) must be a scalar."},
+     raises(message_id::unknown_label_scalar)},
     {"unknown_label Inf",
      [](runner::call_arguments &a, int &) {
          a.replace(6, make_scalar(std::numeric_limits<double>::infinity()));
      },
-     "VENDRAL: 7th input argument (unknown_label) must be a finite value within the 32-bit "
-     "integer range."},
+     raises(message_id::unknown_label_range)},
     {"oflag 2x2",
      [](runner::call_arguments &a, int &) {
          a.replace(7, make_matrix(2, 2, {0, 0, 0, 0}));
      },
-     "VENDRAL: 8th input argument (oflag) must be scalar."},
+     raises(message_id::oflag_scalar)},
     {"oflag 4", [](runner::call_arguments &a, int &) { a.replace(7, make_scalar(4)); },
-     "VENDRAL: 8th input argument (oflag) must be 0,1,2 or 3."},
+     raises(message_id::oflag_range)},
     {"2 results asked for", [](runner::call_arguments &, int &nlhs) { nlhs = 2; },
-     "VENDRAL: 1 output argument required."},
+     raises(message_id::output_count, 1)},
     {"no result asked for", [](runner::call_arguments &, int &nlhs) { nlhs = 0; },
-     "VENDRAL: 1 output argument required."},
+     raises(message_id::output_count, 1)},
 };
 
 }  // namespace
