@@ -1,6 +1,7 @@
-// Literal evaluation of one pattern's class scores: every distance with
-// pattern_distance, every kernel through the kernel table (which counts its
-// flops), summed in template order. The reference every faster path is held to.
+// Literal evaluation of one pattern's class scores: every distance as
+// pattern_distance computes it, every kernel through the kernel table (which
+// counts its flops), summed in template order. The reference every faster
+// path is held to.
 #ifndef VENDRAL_CLASSIFIER_LITERAL_H
 #define VENDRAL_CLASSIFIER_LITERAL_H
 

@@ -212,6 +212,25 @@ TEST(EngineDifferential, GaussianNearTieDependsOnTheSensitivityTerm) {
     EXPECT_EQ(result_labels(call_module(in)), std::vector<double>{-4});
 }
 
+TEST(EngineDifferential, ExponentialKernelsJustPastTheUnderflowFloor) {
+    // Class 1: three templates whose exponent is just below -700, where the
+    // fast exponential gives 0; class 2: one just above. Literally class 1
+    // has nearly three times class 2's score.
+    for (int kernel : {0, 2}) {
+        const auto at_exponent = [&](double a) { return kernel == 0 ? std::sqrt(-2.0 * a) : -a; };
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = 1;
+        in.h = 1;
+        in.templates = {{at_exponent(-700.0001)}, {at_exponent(-700.0002)}, {at_exponent(-700.0003)},
+                        {at_exponent(-699.9999)}};
+        in.labels = {1, 1, 1, 2};
+        in.patterns = {{0}};
+        expect_identical(in, "kernel " + std::to_string(kernel));
+        EXPECT_EQ(result_labels(call_module(in)), std::vector<double>{1}) << kernel;
+    }
+}
+
 TEST(EngineDifferential, LargeDimensionsTakeSeveralCachePasses) {
     // From 1025 columns on, each pass over the templates holds one tile: 100
     // templates are four passes, over one-class, mixed and partial tiles.
