@@ -1,12 +1,16 @@
 // The fast evaluation is a floating-point filter, as exact geometric
 // predicates use: each pattern's class scores are computed quickly together
 // with a proven bound on how far each can be from its literal value
-// (fast_distance.cpp, fast_kernels.cpp). When every comparison the decision
-// rule makes is settled by more than the two scores' bounds, the literal
-// scores would take the same path through the rule: same winner, no tie, M
-// comparisons. Otherwise (near-ties, exact ties, NaN, scores near underflow)
-// the pattern is scored again literally and decided on those scores. Either
-// way the decision is the literal one.
+// (fast_distance.cpp, gram_distance.cpp, fast_kernels.cpp). When every
+// comparison the decision rule makes is settled by more than the two scores'
+// bounds, the literal scores would take the same path through the rule: same
+// winner, no tie, M comparisons. Otherwise (near-ties, exact ties, NaN,
+// scores near underflow) the pattern is scored again literally and decided on
+// those scores. Either way the decision is the literal one.
+//
+// Each pattern walks the templates sorted by class (packed_templates.h), and
+// the rule takes each class as soon as its sum is complete: nothing per class
+// is kept per pattern, so memory does not grow with the number of classes.
 #include "engine.h"
 
 #include <algorithm>
@@ -27,6 +31,7 @@
 #include "kernel_values.h"
 #include "literal.h"
 #include "norms.h"
+#include "packed_templates.h"
 
 namespace vendral {
 
@@ -37,106 +42,6 @@ int requested_threads = 0;
 std::atomic<int64_t> literal_patterns{0};
 
 constexpr int32_t patterns_per_chunk = 16;
-
-// The templates sorted by class (stably) and packed column by column in
-// blocks of block_lanes, so that one pattern meets block_lanes templates per
-// vector step and most blocks add into a single class. Sorted by class, each
-// class's templates keep their order, so that a class sum taken along the
-// sorted lanes adds the literal terms in the literal order; and the classes
-// come in table order, so that the decision rule can take each class as soon
-// as its sum is complete.
-struct packed_templates {
-    double *columns = nullptr;          // blocks * d * block_lanes; null when no tile function
-    double *centre = nullptr;           // d: with distances from dot products, the columns less this
-    double *lane_norms = nullptr;       // ... and each lane's sum of squares
-    int32_t *class_of_lane = nullptr;   // sorted order
-    int32_t *template_of_lane = nullptr;
-    int32_t *block_kind = nullptr;      // see the constants below
-    int32_t *class_sizes = nullptr;
-    int32_t blocks = 0;
-};
-
-// block_kind: a class index when a full block holds that class only; else
-// one of these.
-constexpr int32_t mixed_block = -1;
-constexpr int32_t singleton_block = -2;  // a full block of classes of one template each
-
-void free_packed(packed_templates *packed) {
-    host_free(packed->columns);
-    host_free(packed->centre);
-    host_free(packed->lane_norms);
-    host_free(packed->class_of_lane);
-    host_free(packed->template_of_lane);
-    host_free(packed->block_kind);
-    host_free(packed->class_sizes);
-    *packed = packed_templates{};
-}
-
-int32_t kind_of_block(const packed_templates &packed, int32_t first, int32_t N) {
-    if (first + block_lanes > N) return mixed_block;
-    const int32_t c = packed.class_of_lane[first];
-    bool single = true, singletons = true;
-    for (int l = 0; l < block_lanes; ++l) {
-        single = single && packed.class_of_lane[first + l] == c;
-        singletons = singletons && packed.class_sizes[packed.class_of_lane[first + l]] == 1;
-    }
-    return single ? c : singletons ? singleton_block : mixed_block;
-}
-
-// The templates' mean, column by column: any centre keeps the dot-product
-// bound; the mean keeps the norms in it small.
-void find_centre(const engine_inputs &in, double *centre) {
-    for (int32_t j = 0; j < in.N; ++j)
-        for (int32_t i = 0; i < in.d; ++i) centre[i] += in.templates[j][i];
-    for (int32_t i = 0; i < in.d; ++i) centre[i] /= std::max<int32_t>(in.N, 1);
-}
-
-bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, packed_templates *packed) {
-    // Whole tiles: the lanes past N hold zeros and are never counted.
-    const int64_t tiles = (static_cast<int64_t>(in.N) + tile_lanes - 1) / tile_lanes;
-    const auto blocks = static_cast<int32_t>(tiles * tile_blocks);
-    const size_t lanes = static_cast<size_t>(blocks) * block_lanes;
-    const size_t classes = static_cast<size_t>(std::max<int32_t>(in.M, 1));
-    packed->blocks = blocks;
-    if (with_columns)
-        packed->columns = static_cast<double *>(host_calloc(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
-    if (centred) {
-        packed->centre = static_cast<double *>(host_calloc(std::max<int32_t>(in.d, 1), sizeof(double)));
-        packed->lane_norms = static_cast<double *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(double)));
-    }
-    packed->class_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
-    packed->template_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
-    packed->block_kind = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
-    packed->class_sizes = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    auto *next_slot = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    if ((with_columns && !packed->columns) || (centred && (!packed->centre || !packed->lane_norms)) ||
-        !packed->class_of_lane || !packed->template_of_lane || !packed->block_kind || !packed->class_sizes ||
-        !next_slot) {
-        host_free(next_slot);
-        free_packed(packed);
-        return false;
-    }
-    if (centred) find_centre(in, packed->centre);
-    for (int32_t j = 0; j < in.N; ++j) ++packed->class_sizes[in.class_of_template[j]];
-    for (int32_t c = 1; c < in.M; ++c) next_slot[c] = next_slot[c - 1] + packed->class_sizes[c - 1];
-    for (int32_t j = 0; j < in.N; ++j) {
-        const int32_t c = in.class_of_template[j];
-        const int32_t slot = next_slot[c]++;
-        packed->class_of_lane[slot] = c;
-        packed->template_of_lane[slot] = j;
-        if (!with_columns) continue;
-        double *column = packed->columns + static_cast<size_t>(slot / block_lanes) * block_lanes * in.d +
-                         slot % block_lanes;
-        if (centred) {
-            packed->lane_norms[slot] = centre_row(in.templates[j], packed->centre, in.d, column, block_lanes);
-        } else {
-            for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = in.templates[j][i];
-        }
-    }
-    host_free(next_slot);
-    for (int32_t b = 0; b < blocks; ++b) packed->block_kind[b] = kind_of_block(*packed, b * block_lanes, in.N);
-    return true;
-}
 
 struct shared_work {
     const engine_inputs *in;
