@@ -64,8 +64,11 @@ VENDRAL_LANE_INLINE typename simd<W>::value taken(const gram_tile &tile, const g
     using S = simd<W>;
     const typename S::value norms = S::load(tile.norms + v * W) + pattern.norm;
     const typename S::value bound = per_norm * norms + (1.03 * 2.0 * u) * absolute<W>(s) + d * 0x1p-1072;
-    return S::select((bound <= gram_acceptance * s) & (s >= smallest_taken) & (s <= largest_taken),
-                     S::broadcast(1.0), S::broadcast(0.0));
+    // One comparison per select: GCC 12 turns the conjunction of AVX-512
+    // comparisons into one scalar comparison per lane.
+    const typename S::value zero = S::broadcast(0.0);
+    const typename S::value in_range = S::select(s <= largest_taken, S::broadcast(1.0), zero);
+    return S::select(bound <= gram_acceptance * s, S::select(s >= smallest_taken, in_range, zero), zero);
 }
 
 template <int W>
@@ -74,14 +77,26 @@ VENDRAL_LANE_INLINE bool gram(const gram_tile &tile, const gram_pattern &pattern
     using S = simd<W>;
     using value = typename S::value;
     constexpr int vectors = tile_lanes / W;
-    value dot[vectors];
-    for (int v = 0; v < vectors; ++v) dot[v] = S::broadcast(0.0);
-    for (int32_t i = 0; i < d; ++i) {
-        const value y = S::broadcast(pattern.centred[i]);
+    // Even and odd columns in separate sums: twice the independent chains of
+    // multiply-adds, so that their latency overlaps (any order keeps the bound).
+    value dot[vectors], odd[vectors];
+    for (int v = 0; v < vectors; ++v) dot[v] = odd[v] = S::broadcast(0.0);
+    const double *column = tile.centred;
+    int32_t i = 0;
+    for (; i + 1 < d; i += 2, column += 2 * block_lanes) {
+        const value y = S::broadcast(pattern.centred[i]), z = S::broadcast(pattern.centred[i + 1]);
         for (int v = 0; v < vectors; ++v) {
-            const int block = v * W / block_lanes, offset = v * W % block_lanes;
-            dot[v] += S::load(tile.centred + (static_cast<size_t>(block) * d + i) * block_lanes + offset) * y;
+            const size_t at = static_cast<size_t>(v * W / block_lanes) * d * block_lanes + v * W % block_lanes;
+            dot[v] += S::load(column + at) * y;
+            odd[v] += S::load(column + at + block_lanes) * z;
         }
+    }
+    for (int v = 0; v < vectors; ++v) {
+        if (i < d) {
+            const size_t at = static_cast<size_t>(v * W / block_lanes) * d * block_lanes + v * W % block_lanes;
+            dot[v] += S::load(column + at) * S::broadcast(pattern.centred[i]);
+        }
+        dot[v] += odd[v];
     }
     const double per_norm = 1.03 * (2.0 * d + 4.0) * u;
     value missed = S::broadcast(0.0);  // 1 in the lanes to measure again

@@ -115,10 +115,11 @@ mutant gram_norm_term classifier/gram_distance.cpp \
 mutant gram_centring_and_sum_terms_over_1000 classifier/gram_distance.cpp \
     "    const double per_norm = 1.03 * (2.0 * d + 4.0) * u;" "    const double per_norm = 1.03e-3 * (2.0 * d + 4.0) * u;"
 mutant gram_acceptance_unchecked classifier/gram_distance.cpp \
-    "    return S::select((bound <= gram_acceptance * s) & (s >= smallest_taken)" \
-    "    return S::select((bound == bound) & (s >= smallest_taken)"
+    "    return S::select(bound <= gram_acceptance * s, S::select(s >= smallest_taken, in_range, zero), zero);" \
+    "    return S::select(s >= smallest_taken, in_range, zero);"
 mutant gram_range_unchecked classifier/gram_distance.cpp \
-    "(bound <= gram_acceptance * s) & (s >= smallest_taken) & (s <= largest_taken)" "(bound <= gram_acceptance * s)"
+    "    return S::select(bound <= gram_acceptance * s, S::select(s >= smallest_taken, in_range, zero), zero);" \
+    "    return S::select(bound <= gram_acceptance * s, S::broadcast(1.0), zero);"
 mutant gram_acceptance_not_in_distance_bound classifier/gram_distance.cpp \
     "return distance_error_bound(d) + 0.51 * gram_acceptance;" "return distance_error_bound(d);"
 # The vector roots' claims and the literal exponent they follow.
