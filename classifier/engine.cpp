@@ -172,37 +172,68 @@ struct class_stream {
     }
 };
 
-// Adds tile `tile` of the sorted lanes to the pattern's stream; false when
-// some lane could not be bounded.
-bool add_tile(const shared_work &work, const double *pattern, int32_t tile, class_stream *stream) {
+// Adds the kernel values at the distances to tile `tile` of the sorted
+// lanes to the pattern's stream.
+void add_distances(const shared_work &work, int32_t tile, const double *distance, class_stream *stream) {
     const engine_inputs &in = *work.in;
     const packed_templates &packed = work.packed;
-    double distance[tile_lanes];
     const int32_t first = tile * tile_lanes;
-    const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
-    const double *columns = packed.columns + static_cast<size_t>(first) * in.d;
-    const bool measured =
-        work.gram != nullptr
-            ? work.gram(gram_tile{columns, packed.lane_norms + first, packed.template_of_lane + first, in.templates},
-                        stream->for_gram, in.d, valid, distance)
-            : work.tile_distances(columns, pattern, in.d, in.p, valid, distance);
-    if (!measured) return false;
     const int32_t *kind = packed.block_kind + tile * tile_blocks;
     bool one_class = kind[0] >= 0;
     for (int t = 1; one_class && t < tile_blocks; ++t) one_class = kind[t] == kind[0];
     if (one_class && kind[0] != stream->open_class) stream->open(work, kind[0]);
     work.kernel_tile(distance, in.h, work.distance_error, one_class, &stream->kernels);
-    if (one_class) return true;
+    if (one_class) return;
     bool singletons = true;
     for (int t = 0; singletons && t < tile_blocks; ++t) singletons = kind[t] == singleton_block;
     if (singletons) {
         stream->add_singletons(work, packed.class_of_lane[first]);
-        return true;
+        return;
     }
+    const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
     for (int l = 0; l < valid; ++l)
         stream->add_lane(work, packed.class_of_lane[first + l], stream->kernels.value[l],
                          stream->kernels.sensitivity[l]);
+}
+
+int valid_lanes(const engine_inputs &in, int32_t tile) {
+    return static_cast<int>(std::min<int32_t>(tile_lanes, in.N - tile * tile_lanes));
+}
+
+// Tiles [begin, end) for one pattern through the tile function; false when
+// some lane could not be bounded.
+bool add_tiles(const shared_work &work, const double *pattern, int32_t begin, int32_t end, class_stream *stream) {
+    const engine_inputs &in = *work.in;
+    double distance[tile_lanes];
+    for (int32_t tile = begin; tile < end; ++tile) {
+        const double *columns = work.packed.columns + static_cast<size_t>(tile) * tile_lanes * in.d;
+        if (!work.tile_distances(columns, pattern, in.d, in.p, valid_lanes(in, tile), distance)) return false;
+        add_distances(work, tile, distance, stream);
+    }
     return true;
+}
+
+// Tiles [begin, end) for up to gram_patterns streams at once, from dot
+// products; a stream with a lane that could not be bounded stops being usable.
+void add_tiles_from_dot_products(const shared_work &work, int32_t begin, int32_t end, class_stream *streams,
+                                 int count) {
+    const engine_inputs &in = *work.in;
+    const packed_templates &packed = work.packed;
+    gram_pattern patterns[gram_patterns];
+    // Calls take gram_patterns patterns; the places of missing ones repeat the first.
+    for (int k = 0; k < gram_patterns; ++k) patterns[k] = streams[k < count ? k : 0].for_gram;
+    double distances[gram_patterns * tile_lanes];
+    for (int32_t tile = begin; tile < end; ++tile) {
+        const int32_t first = tile * tile_lanes;
+        const gram_tile at{packed.columns + static_cast<size_t>(first) * in.d, packed.lane_norms + first,
+                           packed.template_of_lane + first, in.templates};
+        const int measured = work.gram(at, patterns, in.d, valid_lanes(in, tile), distances);
+        for (int k = 0; k < count; ++k) {
+            if (!streams[k].usable) continue;
+            streams[k].usable = (measured >> k & 1) != 0;
+            if (streams[k].usable) add_distances(work, tile, distances + k * tile_lanes, &streams[k]);
+        }
+    }
 }
 
 // Templates per pass over a group of patterns: about 256 KiB of them, so that
@@ -229,10 +260,17 @@ int decide_group(const shared_work &work, int32_t first, int32_t end, class_stre
     if (work.tile_distances != nullptr) {
         const int32_t tiles = work.packed.blocks / tile_blocks;
         const int32_t pass = tiles_per_pass(in.d);
-        for (int32_t tile = 0; tile < tiles; tile += pass)
+        for (int32_t begin = 0; begin < tiles; begin += pass) {
+            const int32_t end = std::min(tiles, begin + pass);
+            if (work.gram != nullptr) {
+                for (int k = 0; k < count; k += gram_patterns)
+                    add_tiles_from_dot_products(work, begin, end, streams + k, std::min(gram_patterns, count - k));
+                continue;
+            }
             for (int k = 0; k < count; ++k)
-                for (int32_t t = tile; streams[k].usable && t < std::min(tiles, tile + pass); ++t)
-                    streams[k].usable = add_tile(work, in.patterns[first + k], t, &streams[k]);
+                if (streams[k].usable)
+                    streams[k].usable = add_tiles(work, in.patterns[first + k], begin, end, &streams[k]);
+        }
     }
     int literal = 0;
     for (int k = 0; k < count; ++k) {

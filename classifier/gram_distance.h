@@ -30,11 +30,16 @@ struct gram_tile {
     const double *const *templates;   // all template rows
 };
 
-// Writes tile_lanes distances, the first valid_lanes of them within
-// gram_error_bound(d) of the literal ones (relative); false when one of them
-// is outside what that bound covers (then the pattern is scored literally).
-using gram_distance_function = bool (*)(const gram_tile &tile, const gram_pattern &pattern, int32_t d,
-                                        int valid_lanes, double *distance);
+// Patterns per call: the tile is read once for all of them.
+constexpr int gram_patterns = 4;
+
+// Writes tile_lanes distances for each of gram_patterns patterns, one after
+// the other, the first valid_lanes of each within gram_error_bound(d) of the
+// literal ones (relative). Returns a mask with bit k set when pattern k's
+// are; a pattern whose bit is clear has a pair outside what that bound
+// covers (it is then scored literally).
+using gram_distance_function = int (*)(const gram_tile &tile, const gram_pattern *patterns, int32_t d,
+                                       int valid_lanes, double *distances);
 gram_distance_function gram_distances_for_width();
 
 // Writes row - centre into centred (every stride-th double) and returns the

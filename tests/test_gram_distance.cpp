@@ -5,6 +5,7 @@
 // measured again (identical rows, near neighbours, out-of-range sums).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -46,9 +47,19 @@ bool gram_distances(const rows &templates, const std::vector<double> &pattern, d
     const packed_tile tile(templates, d);
     std::vector<double> centred(d);
     const double norm = centre_row(pattern.data(), tile.centre.data(), d, centred.data(), 1);
-    return gram_distances_for_width()(
-        gram_tile{tile.centred.data(), tile.norms.data(), tile.lanes.data(), tile.row_pointers.data()},
-        gram_pattern{centred.data(), norm, pattern.data()}, d, tile_lanes, distance);
+    // The pattern in every place of the call, as the engine repeats one:
+    // each place must give the same distances.
+    gram_pattern patterns[gram_patterns];
+    for (gram_pattern &place : patterns) place = gram_pattern{centred.data(), norm, pattern.data()};
+    double distances[gram_patterns * tile_lanes];
+    const int measured = gram_distances_for_width()(
+        gram_tile{tile.centred.data(), tile.norms.data(), tile.lanes.data(), tile.row_pointers.data()}, patterns,
+        d, tile_lanes, distances);
+    EXPECT_TRUE(measured == 0 || measured == (1 << gram_patterns) - 1) << measured;
+    for (int k = 1; k < gram_patterns; ++k)
+        for (int l = 0; l < tile_lanes; ++l) EXPECT_EQ(distances[k * tile_lanes + l], distances[l]);
+    std::copy(distances, distances + tile_lanes, distance);
+    return measured != 0;
 }
 
 void expect_within_bound(const rows &templates, const std::vector<double> &pattern) {
