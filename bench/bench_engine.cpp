@@ -5,16 +5,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "builtin_host/builtin_host.h"
 #include "classifier/engine.h"
+#include "classifier/multiversion.h"
+#include "roofline.h"
 
 namespace {
 
@@ -22,6 +24,13 @@ struct workload {
     const char *name;
     int N, P, d, classes, kernel_type;
     double p;
+    double h = 0.0;  // 0: 0.1 sqrt(d)
+};
+
+struct timing {
+    double seconds;
+    size_t peak_bytes;        // the most the call held at once
+    int64_t literal_patterns;  // patterns the fast evaluation scored literally
 };
 
 struct data {
@@ -52,9 +61,10 @@ data make_data(const workload &w, int patterns) {
     return out;
 }
 
-double one_run_seconds(const workload &w, const data &in, double *checksum) {
+timing one_run(const workload &w, const data &in, double *checksum) {
+    const double h = w.h > 0 ? w.h : 0.1 * std::sqrt(w.d);
     auto kernel = builtin_host::make_scalar(w.kernel_type), norm = builtin_host::make_scalar(w.p),
-         width = builtin_host::make_scalar(0.1 * std::sqrt(w.d)), unknown = builtin_host::make_scalar(0),
+         width = builtin_host::make_scalar(h), unknown = builtin_host::make_scalar(0),
          oflag = builtin_host::make_scalar(0);
     const auto start = std::chrono::steady_clock::now();
     const auto outcome = builtin_host::call(1, {in.templates.get(), in.labels.get(), kernel.get(), norm.get(),
@@ -65,32 +75,58 @@ double one_run_seconds(const workload &w, const data &in, double *checksum) {
         std::exit(1);
     }
     for (double label : outcome.results[0]->real) *checksum += label;  // keeps the work observable
-    return elapsed;
+    return {elapsed, outcome.peak_bytes, vendral::patterns_scored_literally()};
 }
 
 // The fastest of three runs: the first may pay for page faults and a cold cache.
-// literal_patterns: how many patterns the runs scored literally (the same each time).
-double seconds_for(const workload &w, const data &in, double *checksum, int64_t *literal_patterns) {
-    double best = 1e300;
-    for (int repeat = 0; repeat < 3; ++repeat) best = std::min(best, one_run_seconds(w, in, checksum));
-    *literal_patterns = vendral::patterns_scored_literally();
+timing best_of_three(const workload &w, const data &in, double *checksum) {
+    timing best{1e300, 0, 0};
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        const timing run = one_run(w, in, checksum);
+        if (run.seconds < best.seconds) best = run;
+    }
     return best;
+}
+
+// Every template a class of its own against two classes, on the same data:
+// the time and memory that many classes cost.
+void compare_class_counts(const workload &many, double scale, double *checksum) {
+    workload two = many;
+    two.classes = 2;
+    const int patterns = std::max(1, static_cast<int>(many.P * scale));
+    const timing with_many = best_of_three(many, make_data(many, patterns), checksum);
+    const timing with_two = best_of_three(two, make_data(two, patterns), checksum);
+    std::printf("\n%s, %d patterns: %.3f s, %.1f MB held at most; with 2 classes %.3f s, %.1f MB: "
+                "%.2fx the time; %lld and %lld patterns scored literally\n",
+                many.name, patterns, with_many.seconds, with_many.peak_bytes / 1e6, with_two.seconds,
+                with_two.peak_bytes / 1e6, with_many.seconds / with_two.seconds,
+                static_cast<long long>(with_many.literal_patterns), static_cast<long long>(with_two.literal_patterns));
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;  // < 1 for a quick run
+    // A narrower vector width than the processor's: 4 measures AVX2 on an
+    // AVX-512 machine, 2 SSE2.
+    if (argc > 2) vendral::limit_vector_width(std::atoi(argv[2]));
+    const int width = vendral::vector_width();
+    std::printf("vector width %d doubles (%s), %u threads\n", width,
+                width == 8 ? "AVX-512" : width == 4 ? "AVX2" : width == 2 ? "SSE2" : "scalar",
+                std::max(1u, std::thread::hardware_concurrency()));
+    const roofline::rates peak = roofline::measure(0.2);
+    std::printf("peak lanes/s: multiply-add %.3g, |b-a| sum %.3g, cube sum %.3g, exp %.3g, cube root %.3g, "
+                "cauchy %.3g, sine %.3g\n\n",
+                peak.fused_terms, peak.absolute_terms, peak.cube_terms, peak.exponentials, peak.cube_roots,
+                peak.reciprocals, peak.sines);
     const workload workloads[] = {
         {"W1 gaussian p=2 d=16", 20000, 5000, 16, 10, 0, 2.0},
         {"W2 laplacian p=1 d=16", 20000, 5000, 16, 10, 2, 1.0},
         {"W3 cauchy p=2 d=256", 2000, 2000, 256, 5, 3, 2.0},
         {"W4 gaussian p=3 d=16", 20000, 5000, 16, 10, 0, 3.0},
     };
-    // "scored literally": patterns of the fast run too close to call on the
-    // fast scores, out of all its patterns.
-    std::printf("%-24s %14s %14s %8s %18s\n", "workload", "literal pairs/s", "fast pairs/s", "ratio",
-                "scored literally");
+    std::printf("%-24s %15s %14s %8s %14s %7s %9s\n", "workload", "literal pairs/s", "fast pairs/s", "ratio",
+                "roofline", "of it", "literal");
     double checksum = 0;
     for (const workload &w : workloads) {
         const int fast_patterns = std::max(1, static_cast<int>(w.P * scale));
@@ -100,18 +136,21 @@ int main(int argc, char **argv) {
         const data fast_data = make_data(w, fast_patterns);
         const data literal_data = make_data(w, literal_patterns);
 
-        int64_t scored_literally = 0;
         vendral::set_evaluation(vendral::evaluation::literal);
-        const double literal_seconds = seconds_for(w, literal_data, &checksum, &scored_literally);
+        const double literal_seconds = best_of_three(w, literal_data, &checksum).seconds;
         vendral::set_evaluation(vendral::evaluation::fast);
-        const double fast_seconds = seconds_for(w, fast_data, &checksum, &scored_literally);
+        const timing fast = best_of_three(w, fast_data, &checksum);
+        const double fast_seconds = fast.seconds;
 
         const double literal_rate = static_cast<double>(w.N) * literal_patterns / literal_seconds;
         const double fast_rate = static_cast<double>(w.N) * fast_patterns / fast_seconds;
-        std::printf("%-24s %14.3g %14.3g %7.1fx %9lld of %6d\n", w.name, literal_rate, fast_rate,
-                    fast_rate / literal_rate, static_cast<long long>(scored_literally), fast_patterns);
+        const double roof = roofline::pairs_per_second(peak, w.d, w.kernel_type, w.p);
+        std::printf("%-24s %15.3g %14.3g %7.1fx %14.3g %6.1f%% %9lld\n", w.name, literal_rate, fast_rate,
+                    fast_rate / literal_rate, roof, 100.0 * fast_rate / roof,
+                    static_cast<long long>(fast.literal_patterns));
         std::fflush(stdout);
     }
+    compare_class_counts({"W6 gaussian p=2 d=1", 1000000, 1000, 1, 1000000, 0, 2.0, 0.05}, scale, &checksum);
     std::printf("(checksum %g)\n", checksum);
     return 0;
 }

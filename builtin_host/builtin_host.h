@@ -59,6 +59,7 @@ struct call_outcome {
     int flop_calls = 0;
     uint64_t allocations = 0;           // requests made (the refused one included)
     size_t blocks_left = 0;             // live blocks at the end of the call, reclaimed then
+    size_t peak_bytes = 0;              // the most bytes the call held at once
     int operations_after_raise = 0;     // host operations after the first raise
     int off_thread_operations = 0;      // host operations from other threads
     int misuses = 0;                    // bad frees, data of non-double arrays read, ...

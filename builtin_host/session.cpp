@@ -1,6 +1,8 @@
 // The call boundary and the host services that live for one call: the
 // allocator, the console, warnings, errors and the operation counter.
+#include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -34,10 +36,18 @@ call_outcome idle_outcome;  // absorbs operations made outside a call
 
 call_outcome &outcome() { return current.outcome != nullptr ? *current.outcome : idle_outcome; }
 
+void note_bytes(ptrdiff_t change) {
+    current.live_bytes += change;
+    outcome().peak_bytes = std::max(outcome().peak_bytes, current.live_bytes);
+}
+
 void *allocate(size_t bytes) {
     if (bytes == 0 && current.options.null_for_zero_bytes) return nullptr;
     void *block = std::calloc(bytes > 0 ? bytes : 1, 1);
-    if (block != nullptr) current.blocks[block] = bytes;
+    if (block != nullptr) {
+        current.blocks[block] = bytes;
+        note_bytes(static_cast<ptrdiff_t>(bytes));
+    }
     return block;
 }
 
@@ -122,6 +132,7 @@ void *mxRealloc(void *block, size_t bytes) {
     }
     void *moved = std::realloc(block, bytes > 0 ? bytes : 1);
     if (moved == nullptr) return nullptr;
+    builtin_host::note_bytes(static_cast<ptrdiff_t>(bytes) - static_cast<ptrdiff_t>(known->second));
     current.blocks.erase(known);
     current.blocks[moved] = bytes;
     return moved;
@@ -130,10 +141,13 @@ void *mxRealloc(void *block, size_t bytes) {
 void mxFree(void *block) {
     enter_operation();
     if (block == nullptr) return;
-    if (current.blocks.erase(block) == 0) {
+    auto known = current.blocks.find(block);
+    if (known == current.blocks.end()) {
         builtin_host::note_misuse();
         return;
     }
+    builtin_host::note_bytes(-static_cast<ptrdiff_t>(known->second));
+    current.blocks.erase(known);
     std::free(block);
 }
 

@@ -15,6 +15,7 @@ struct session {
     call_outcome *outcome = nullptr;
     std::thread::id host_thread;
     std::unordered_map<void *, size_t> blocks;      // live allocations and their sizes
+    size_t live_bytes = 0;
     std::unordered_set<mxArray *> created_arrays;  // arrays made during the call
 };
 

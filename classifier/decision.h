@@ -13,29 +13,38 @@ struct decision {
     bool nan_score;        // some class score is NaN: unclassifiable
 };
 
-// best starts at -1.0, below any kernel sum, so the first class always takes
-// over first. A class takes over whenever best >= score is false, which
-// includes a NaN on either side; a later strictly higher score clears a tie.
-// A NaN score leaves the pattern unclassifiable, whoever the rule picks; the
-// rule still runs and counts its comparisons.
-inline decision decide(const double *scores, int32_t M) {
+// The rule, fed one class score at a time in table order. best starts at
+// -1.0, below any kernel sum, so the first class always takes over first. A
+// class takes over whenever best >= score is false, which includes a NaN on
+// either side; a later strictly higher score clears a tie. A NaN score
+// leaves the pattern unclassifiable, whoever the rule picks; the rule still
+// runs and counts its comparisons.
+struct decision_rule {
     decision outcome{-1, false, 0, false};
     double best = -1.0;
-    for (int32_t i = 0; i < M; ++i) {
+    int32_t next_class = 0;
+
+    void take(double score) {
         ++outcome.comparisons;
-        if (scores[i] != scores[i]) outcome.nan_score = true;
-        if (best >= scores[i]) {
-            if (best == scores[i]) {
+        if (score != score) outcome.nan_score = true;
+        if (best >= score) {
+            if (best == score) {
                 outcome.tie = true;
                 ++outcome.comparisons;
             }
         } else {
-            best = scores[i];
-            outcome.winner = i;
+            best = score;
+            outcome.winner = next_class;
             outcome.tie = false;
         }
+        ++next_class;
     }
-    return outcome;
+};
+
+inline decision decide(const double *scores, int32_t M) {
+    decision_rule rule;
+    for (int32_t i = 0; i < M; ++i) rule.take(scores[i]);
+    return rule.outcome;
 }
 
 }  // namespace vendral

@@ -1,12 +1,16 @@
 // The fast evaluation is a floating-point filter, as exact geometric
 // predicates use: each pattern's class scores are computed quickly together
 // with a proven bound on how far each can be from its literal value
-// (fast_distance.cpp, fast_kernels.cpp). When every comparison the decision
-// rule makes is settled by more than the two scores' bounds, the literal
-// scores would take the same path through the rule: same winner, no tie, M
-// comparisons. Otherwise (near-ties, exact ties, NaN, scores near underflow)
-// the pattern is scored again literally and decided on those scores. Either
-// way the decision is the literal one.
+// (fast_distance.cpp, gram_distance.cpp, fast_kernels.cpp). When every
+// comparison the decision rule makes is settled by more than the two scores'
+// bounds, the literal scores would take the same path through the rule: same
+// winner, no tie, M comparisons. Otherwise (near-ties, exact ties, NaN,
+// scores near underflow) the pattern is scored again literally and decided on
+// those scores. Either way the decision is the literal one.
+//
+// Each pattern walks the templates sorted by class (packed_templates.h), and
+// the rule takes each class as soon as its sum is complete: nothing per class
+// is kept per pattern, so memory does not grow with the number of classes.
 #include "engine.h"
 
 #include <algorithm>
@@ -27,6 +31,7 @@
 #include "kernel_values.h"
 #include "literal.h"
 #include "norms.h"
+#include "packed_templates.h"
 
 namespace vendral {
 
@@ -38,67 +43,6 @@ std::atomic<int64_t> literal_patterns{0};
 
 constexpr int32_t patterns_per_chunk = 16;
 
-// The templates sorted by class (stably) and packed column by column in
-// blocks of block_lanes, so that one pattern meets block_lanes templates per
-// vector step and most blocks add into a single class.
-struct packed_templates {
-    double *columns = nullptr;        // blocks * d * block_lanes
-    int32_t *class_of_lane = nullptr; // sorted order
-    int32_t *block_class = nullptr;   // the class of a full single-class block, else -1
-    int32_t *class_sizes = nullptr;
-    int32_t blocks = 0;
-};
-
-void free_packed(packed_templates *packed) {
-    host_free(packed->columns);
-    host_free(packed->class_of_lane);
-    host_free(packed->block_class);
-    host_free(packed->class_sizes);
-    *packed = packed_templates{};
-}
-
-bool pack_templates(const engine_inputs &in, packed_templates *packed) {
-    // Whole tiles: the lanes past N hold zeros and are never counted.
-    const int64_t tiles = (static_cast<int64_t>(in.N) + tile_lanes - 1) / tile_lanes;
-    const auto blocks = static_cast<int32_t>(tiles * tile_blocks);
-    const size_t lanes = static_cast<size_t>(blocks) * block_lanes;
-    const size_t classes = static_cast<size_t>(std::max<int32_t>(in.M, 1));
-    packed->blocks = blocks;
-    packed->columns = static_cast<double *>(host_calloc(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
-    packed->class_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
-    packed->block_class = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
-    packed->class_sizes = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    auto *next_slot = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    if (!packed->columns || !packed->class_of_lane || !packed->block_class || !packed->class_sizes ||
-        !next_slot) {
-        host_free(next_slot);
-        free_packed(packed);
-        return false;
-    }
-    for (int32_t j = 0; j < in.N; ++j) ++packed->class_sizes[in.class_of_template[j]];
-    for (int32_t c = 1; c < in.M; ++c) next_slot[c] = next_slot[c - 1] + packed->class_sizes[c - 1];
-    for (int32_t j = 0; j < in.N; ++j) {
-        const int32_t c = in.class_of_template[j];
-        const int32_t slot = next_slot[c]++;
-        double *block = packed->columns + static_cast<size_t>(slot / block_lanes) * block_lanes * in.d;
-        for (int32_t i = 0; i < in.d; ++i) block[i * block_lanes + slot % block_lanes] = in.templates[j][i];
-        packed->class_of_lane[slot] = c;
-    }
-    host_free(next_slot);
-    for (int32_t b = 0; b < blocks; ++b) {
-        const int32_t first = b * block_lanes;
-        const int32_t c = packed->class_of_lane[first];
-        bool single = first + block_lanes <= in.N;
-        if (first >= in.N) {
-            packed->block_class[b] = -1;
-            continue;
-        }
-        for (int l = 1; single && l < block_lanes; ++l) single = packed->class_of_lane[first + l] == c;
-        packed->block_class[b] = single ? c : -1;
-    }
-    return true;
-}
-
 struct shared_work {
     const engine_inputs *in;
     std::atomic<uint8_t> *chunk_done;  // one flag per chunk of patterns
@@ -107,6 +51,7 @@ struct shared_work {
     // The norm's and the kernel's functions, resolved once for the run.
     distance_function literal_distance;
     tile_distance_function tile_distances;  // null: every pattern is scored literally
+    gram_distance_function gram;            // when set, the distances come from it instead
     double distance_error;                  // 0 where the distances are the literal ones
     kernel_function kernel_value;
     kernel_tile_function kernel_tile;
@@ -116,88 +61,179 @@ struct shared_work {
     std::atomic<int32_t> next_chunk{0};
 };
 
-// Per-thread scratch: the class scores and their bounds.
-struct scratch {
-    double *scores;
-    double *errors;
-};
-
-// The literal scores of one pattern, without the operation accounting (the
-// run counts the kernel calls as a whole).
-void score_literally(const shared_work &work, const double *pattern, double *scores) {
-    const engine_inputs &in = *work.in;
-    for (int32_t i = 0; i < in.M; ++i) scores[i] = 0.0;
-    for (int32_t j = 0; j < in.N; ++j)
-        scores[in.class_of_template[j]] +=
-            work.kernel_value(work.literal_distance(in.templates[j], pattern, in.d, in.p), in.h);
-}
-
-// Adds the kernel values of tiles [first_tile, end_tile) at their fast
-// distances from the pattern, and their bounds, to the class sums; false
-// when some lane could not be bounded.
-bool add_tiles(const shared_work &work, const double *pattern, int32_t first_tile, int32_t end_tile,
-               double *scores, double *sensitivities) {
+// The literal decision for one pattern, class by class along the sorted
+// lanes: each class sum adds the literal terms in template order, as the
+// literal evaluation does, without a score per class held anywhere.
+decision decide_literally(const shared_work &work, const double *pattern) {
     const engine_inputs &in = *work.in;
     const packed_templates &packed = work.packed;
+    decision_rule rule;
+    int32_t lane = 0;
+    for (int32_t c = 0; c < in.M; ++c) {
+        double score = 0.0;
+        for (const int32_t end = lane + packed.class_sizes[c]; lane < end; ++lane) {
+            const double *row = in.templates[packed.template_of_lane[lane]];
+            score += work.kernel_value(work.literal_distance(row, pattern, in.d, in.p), in.h);
+        }
+        rule.take(score);
+    }
+    return rule.outcome;
+}
+
+// The decision rule on fast scores with their bounds, one class at a time:
+// while every comparison is settled by more than the two scores' bounds, the
+// literal scores take the same path through the rule: same winner, no tie,
+// M comparisons.
+struct margin_rule {
+    double best = -1.0;
+    double best_error = 0.0;
+    int32_t winner = -1;
+    int32_t next_class = 0;
+    bool settled = true;
+
+    void take(double score, double error) {
+        if (!(std::fabs(best - score) > best_error + error)) settled = false;
+        if (best < score) {
+            best = score;
+            best_error = error;
+            winner = next_class;
+        }
+        ++next_class;
+    }
+};
+
+// One pattern's way through the sorted lanes: the sum of the class whose
+// lanes are being added (and of their sensitivities), and the rule so far.
+// Classes without templates (a label such as 1.5 makes an entry that no
+// template adds to) score exactly 0 on both sides.
+struct class_stream {
+    int32_t open_class = -1;
+    double value = 0.0;
+    double sensitivity = 0.0;
+    margin_rule rule;
+    bool usable = true;
+    kernel_tile kernels;     // the kernel's output and running lane sums
+    double *centred;         // d doubles of the thread's, for distances from dot products
+    gram_pattern for_gram;  // the pattern, centred, with its norm
+
+    void start() {
+        open_class = -1;
+        rule = margin_rule{};
+        std::fill_n(kernels.running_value, block_lanes, 0.0);
+        std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
+    }
+
+    // Ends the open class (its running lane sums included) and takes the
+    // empty classes up to, not including, next.
+    void close(const shared_work &work, int32_t next) {
+        if (open_class >= 0) {
+            for (int l = 0; l < block_lanes; ++l) {
+                value += kernels.running_value[l];
+                sensitivity += kernels.running_sensitivity[l];
+                kernels.running_value[l] = 0.0;
+                kernels.running_sensitivity[l] = 0.0;
+            }
+            rule.take(value,
+                      class_score_bound(work.bound, sensitivity, value, work.packed.class_sizes[open_class]));
+        }
+        while (rule.next_class < next) rule.take(0.0, 0.0);
+        open_class = -1;
+    }
+
+    void open(const shared_work &work, int32_t c) {
+        close(work, c);
+        open_class = c;
+        value = 0.0;
+        sensitivity = 0.0;
+    }
+
+    // A whole tile of classes of one template each, first_class onwards: one
+    // class per lane. Usually none of them comes near the best score so far,
+    // and the rule only counts them.
+    void add_singletons(const shared_work &work, int32_t first_class) {
+        close(work, first_class);
+        double error[tile_lanes];
+        int above = 0;  // counted without branches, so that the loop runs in vectors
+        for (int l = 0; l < tile_lanes; ++l) {
+            error[l] = class_score_bound(work.bound, kernels.sensitivity[l], kernels.value[l], 1);
+            above += !(rule.best - kernels.value[l] > rule.best_error + error[l]);
+        }
+        if (above == 0) {
+            rule.next_class += tile_lanes;
+            return;
+        }
+        for (int l = 0; l < tile_lanes; ++l) rule.take(kernels.value[l], error[l]);
+    }
+
+    void add_lane(const shared_work &work, int32_t c, double lane_value, double lane_sensitivity) {
+        if (c != open_class) open(work, c);
+        value += lane_value;
+        sensitivity += lane_sensitivity;
+    }
+};
+
+// Adds the kernel values at the distances to tile `tile` of the sorted
+// lanes to the pattern's stream.
+void add_distances(const shared_work &work, int32_t tile, const double *distance, class_stream *stream) {
+    const engine_inputs &in = *work.in;
+    const packed_templates &packed = work.packed;
+    const int32_t first = tile * tile_lanes;
+    const int32_t *kind = packed.block_kind + tile * tile_blocks;
+    bool one_class = kind[0] >= 0;
+    for (int t = 1; one_class && t < tile_blocks; ++t) one_class = kind[t] == kind[0];
+    if (one_class && kind[0] != stream->open_class) stream->open(work, kind[0]);
+    work.kernel_tile(distance, in.h, work.distance_error, one_class, &stream->kernels);
+    if (one_class) return;
+    bool singletons = true;
+    for (int t = 0; singletons && t < tile_blocks; ++t) singletons = kind[t] == singleton_block;
+    if (singletons) {
+        stream->add_singletons(work, packed.class_of_lane[first]);
+        return;
+    }
+    const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
+    for (int l = 0; l < valid; ++l)
+        stream->add_lane(work, packed.class_of_lane[first + l], stream->kernels.value[l],
+                         stream->kernels.sensitivity[l]);
+}
+
+int valid_lanes(const engine_inputs &in, int32_t tile) {
+    return static_cast<int>(std::min<int32_t>(tile_lanes, in.N - tile * tile_lanes));
+}
+
+// Tiles [begin, end) for one pattern through the tile function; false when
+// some lane could not be bounded.
+bool add_tiles(const shared_work &work, const double *pattern, int32_t begin, int32_t end, class_stream *stream) {
+    const engine_inputs &in = *work.in;
     double distance[tile_lanes];
-    kernel_tile kernels;
-    // The running lane sums belong to running_class; they are folded into its
-    // score when a tile of another class comes, and at the end.
-    int32_t running_class = -1;
-    auto fold_running = [&] {
-        if (running_class < 0) return;
-        for (int l = 0; l < block_lanes; ++l) {
-            scores[running_class] += kernels.running_value[l];
-            sensitivities[running_class] += kernels.running_sensitivity[l];
-        }
-    };
-    for (int32_t tile = first_tile; tile < end_tile; ++tile) {
+    for (int32_t tile = begin; tile < end; ++tile) {
+        const double *columns = work.packed.columns + static_cast<size_t>(tile) * tile_lanes * in.d;
+        if (!work.tile_distances(columns, pattern, in.d, in.p, valid_lanes(in, tile), distance)) return false;
+        add_distances(work, tile, distance, stream);
+    }
+    return true;
+}
+
+// Tiles [begin, end) for up to gram_patterns streams at once, from dot
+// products; a stream with a lane that could not be bounded stops being usable.
+void add_tiles_from_dot_products(const shared_work &work, int32_t begin, int32_t end, class_stream *streams,
+                                 int count) {
+    const engine_inputs &in = *work.in;
+    const packed_templates &packed = work.packed;
+    gram_pattern patterns[gram_patterns];
+    // Calls take gram_patterns patterns; the places of missing ones repeat the first.
+    for (int k = 0; k < gram_patterns; ++k) patterns[k] = streams[k < count ? k : 0].for_gram;
+    double distances[gram_patterns * tile_lanes];
+    for (int32_t tile = begin; tile < end; ++tile) {
         const int32_t first = tile * tile_lanes;
-        const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, in.N - first));
-        if (!work.tile_distances(packed.columns + static_cast<size_t>(first) * in.d, pattern, in.d, in.p,
-                                 valid, distance))
-            return false;
-        const int32_t *block_class = packed.block_class + tile * tile_blocks;
-        bool one_class = valid == tile_lanes && block_class[0] >= 0;
-        for (int t = 1; one_class && t < tile_blocks; ++t) one_class = block_class[t] == block_class[0];
-        if (one_class && block_class[0] != running_class) {
-            fold_running();
-            running_class = block_class[0];
-            std::fill_n(kernels.running_value, block_lanes, 0.0);
-            std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
-        }
-        work.kernel_tile(distance, in.h, work.distance_error, one_class, &kernels);
-        if (one_class) continue;
-        for (int l = 0; l < valid; ++l) {
-            scores[packed.class_of_lane[first + l]] += kernels.value[l];
-            sensitivities[packed.class_of_lane[first + l]] += kernels.sensitivity[l];
+        const gram_tile at{packed.columns + static_cast<size_t>(first) * in.d, packed.lane_norms + first,
+                           packed.template_of_lane + first, in.templates};
+        const int measured = work.gram(at, patterns, in.d, valid_lanes(in, tile), distances);
+        for (int k = 0; k < count; ++k) {
+            if (!streams[k].usable) continue;
+            streams[k].usable = (measured >> k & 1) != 0;
+            if (streams[k].usable) add_distances(work, tile, distances + k * tile_lanes, &streams[k]);
         }
     }
-    fold_running();
-    return true;
-}
-
-// Turns each class's sum of sensitivities into the bound on its score.
-void finish_bounds(const shared_work &work, const double *scores, double *errors) {
-    const int32_t *sizes = work.packed.class_sizes;
-    for (int32_t c = 0; c < work.in->M; ++c)
-        errors[c] = class_score_bound(work.bound, errors[c], scores[c], sizes[c]);
-}
-
-// The decision on fast scores, valid for the literal scores too when every
-// comparison it makes is settled by more than the two scores' bounds.
-bool decide_with_margins(const double *scores, const double *errors, int32_t M, decision *outcome) {
-    double best = -1.0, best_error = 0.0;
-    *outcome = decision{-1, false, static_cast<uint32_t>(M), false};
-    for (int32_t i = 0; i < M; ++i) {
-        if (!(std::fabs(best - scores[i]) > best_error + errors[i])) return false;
-        if (best < scores[i]) {
-            best = scores[i];
-            best_error = errors[i];
-            outcome->winner = i;
-        }
-    }
-    return true;
 }
 
 // Templates per pass over a group of patterns: about 256 KiB of them, so that
@@ -207,39 +243,47 @@ int32_t tiles_per_pass(int32_t d) {
     return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
-// Decides patterns [first, end) (at most patterns_per_chunk of them);
-// returns how many were scored literally. Touches no host service.
-int decide_group(const shared_work &work, int32_t first, int32_t end, const scratch &buffers,
-                  size_t stride) {
+// Decides patterns [first, end) (at most patterns_per_chunk of them), each
+// with its own stream; returns how many were scored literally. Touches no
+// host service.
+int decide_group(const shared_work &work, int32_t first, int32_t end, class_stream *streams) {
     const engine_inputs &in = *work.in;
     const int count = end - first;
-    bool usable[patterns_per_chunk];
     for (int k = 0; k < count; ++k) {
-        usable[k] = work.tile_distances != nullptr;
-        std::fill_n(buffers.scores + k * stride, in.M, 0.0);
-        std::fill_n(buffers.errors + k * stride, in.M, 0.0);
+        streams[k].start();
+        streams[k].usable = work.tile_distances != nullptr;
+        if (work.gram == nullptr) continue;
+        const double *pattern = in.patterns[first + k];
+        streams[k].for_gram = {streams[k].centred, centre_row(pattern, work.packed.centre, in.d, streams[k].centred, 1),
+                               pattern};
     }
     if (work.tile_distances != nullptr) {
         const int32_t tiles = work.packed.blocks / tile_blocks;
         const int32_t pass = tiles_per_pass(in.d);
-        for (int32_t tile = 0; tile < tiles; tile += pass)
+        for (int32_t begin = 0; begin < tiles; begin += pass) {
+            const int32_t end = std::min(tiles, begin + pass);
+            if (work.gram != nullptr) {
+                for (int k = 0; k < count; k += gram_patterns)
+                    add_tiles_from_dot_products(work, begin, end, streams + k, std::min(gram_patterns, count - k));
+                continue;
+            }
             for (int k = 0; k < count; ++k)
-                if (usable[k])
-                    usable[k] = add_tiles(work, in.patterns[first + k], tile, std::min(tiles, tile + pass),
-                                          buffers.scores + k * stride, buffers.errors + k * stride);
+                if (streams[k].usable)
+                    streams[k].usable = add_tiles(work, in.patterns[first + k], begin, end, &streams[k]);
+        }
     }
     int literal = 0;
     for (int k = 0; k < count; ++k) {
-        double *scores = buffers.scores + k * stride;
-        double *errors = buffers.errors + k * stride;
-        decision *outcome = &work.decisions[first + k];
-        if (usable[k]) {
-            finish_bounds(work, scores, errors);
-            if (decide_with_margins(scores, errors, in.M, outcome)) continue;
+        class_stream &stream = streams[k];
+        if (stream.usable) {
+            stream.close(work, in.M);
+            if (stream.rule.settled) {
+                work.decisions[first + k] = decision{stream.rule.winner, false, static_cast<uint32_t>(in.M), false};
+                continue;
+            }
         }
         // Too close to call on the fast scores: the literal evaluation decides.
-        score_literally(work, in.patterns[first + k], scores);
-        *outcome = decide(scores, in.M);
+        work.decisions[first + k] = decide_literally(work, in.patterns[first + k]);
         ++literal;
     }
     return literal;
@@ -262,14 +306,13 @@ struct progress {
 
 // Takes chunks of patterns until none are left. The host's own thread
 // (reporting) also passes on the progress; the others touch no host service.
-void work(shared_work *work, scratch buffers, size_t stride, bool reporting) {
+void work(shared_work *work, class_stream *streams, bool reporting) {
     progress made;
     int64_t literal = 0;
     for (;;) {
         const int32_t first = work->next_chunk.fetch_add(patterns_per_chunk);
         if (first >= work->in->P) break;
-        literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk),
-                                buffers, stride);
+        literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), streams);
         work->chunk_done[first / patterns_per_chunk].store(1, std::memory_order_release);
         if (reporting) made.report(work);
     }
@@ -289,25 +332,21 @@ int thread_count_for(int32_t P) {
 #endif
 }
 
-// Each thread gets patterns_per_chunk rows of scores and of bounds.
-void run_workers(shared_work *shared, double *buffers, size_t stride, int threads) {
-    const size_t per_thread = 2 * patterns_per_chunk * stride;
-    auto buffers_of = [&](int t) {
-        double *mine = buffers + per_thread * t;
-        return scratch{mine, mine + patterns_per_chunk * stride};
-    };
+// Each thread gets patterns_per_chunk streams of its own.
+void run_workers(shared_work *shared, class_stream *streams, int threads) {
 #if defined(VENDRAL_SINGLE_THREAD)
     (void)threads;
-    work(shared, buffers_of(0), stride, true);
+    work(shared, streams, true);
 #else
     std::vector<std::thread> helpers;
     // A thread the system refuses only means fewer hands: the chunks are
     // shared out through next_chunk, whoever takes them.
     try {
-        for (int t = 1; t < threads; ++t) helpers.emplace_back(work, shared, buffers_of(t), stride, false);
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(work, shared, streams + static_cast<size_t>(t) * patterns_per_chunk, false);
     } catch (const std::exception &) {
     }
-    work(shared, buffers_of(0), stride, true);
+    work(shared, streams, true);
     for (std::thread &helper : helpers) helper.join();
 #endif
 }
@@ -327,22 +366,30 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
     if (!shared.bound.valid) shared.tile_distances = nullptr;
+    shared.gram = shared.tile_distances != nullptr && norm.gram_for_width ? norm.gram_for_width() : nullptr;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
-    // Each thread's scores and bounds start on a cache line of their own and
-    // end a line before the next thread's, so no line is shared.
-    const size_t stride = (static_cast<size_t>(std::max<int32_t>(in.M, 1)) + 7) / 8 * 8 + 8;
-    if (shared.tile_distances != nullptr && !pack_templates(in, &shared.packed)) return false;
-    auto *buffers = static_cast<double *>(
-        host_calloc(2 * patterns_per_chunk * stride * threads, sizeof(double)));
+    if (!pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr, &shared.packed))
+        return false;
+    // A stream is larger than a cache line, so threads share none but at
+    // their edges.
+    const size_t stream_count = static_cast<size_t>(patterns_per_chunk) * threads;
+    void *streams = host_calloc(stream_count, sizeof(class_stream));
+    auto *centred = static_cast<double *>(
+        host_calloc(shared.gram != nullptr ? stream_count * std::max<int32_t>(in.d, 1) : 1, sizeof(double)));
     const int32_t chunks = (in.P + patterns_per_chunk - 1) / patterns_per_chunk;
     void *flags = host_calloc(static_cast<size_t>(std::max<int32_t>(chunks, 1)), sizeof(std::atomic<uint8_t>));
-    const bool have_memory = buffers != nullptr && flags != nullptr;
+    const bool have_memory = streams != nullptr && centred != nullptr && flags != nullptr;
     if (have_memory) {
         shared.chunk_done = static_cast<std::atomic<uint8_t> *>(flags);
         for (int32_t c = 0; c < chunks; ++c) new (&shared.chunk_done[c]) std::atomic<uint8_t>(0);
+        auto *stream = static_cast<class_stream *>(streams);
+        for (size_t k = 0; k < stream_count; ++k) {
+            new (&stream[k]) class_stream{};
+            stream[k].centred = centred + (shared.gram != nullptr ? k * in.d : 0);
+        }
         on_ready(0, context);
-        run_workers(&shared, buffers, stride, threads);
+        run_workers(&shared, stream, threads);
         on_ready(in.P, context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
@@ -350,7 +397,8 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
             static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
     }
     host_free(flags);
-    host_free(buffers);
+    host_free(centred);
+    host_free(streams);
     free_packed(&shared.packed);
     return have_memory;
 }

@@ -1,6 +1,6 @@
 // Fast distances. For p = 1 and p = +inf they are the literal arithmetic, so
 // they are the same bits. For p = 2, 3 and 4 the terms are products instead
-// of pow, and the p = 2 root is sqrt; the result is within a proven relative
+// of pow, and the roots are sqrt and vector roots (lane_math.h); the result is within a proven relative
 // bound of the literal one, which the engine carries into its scores.
 //
 // Bound for p = 2, 3 and 4 over d columns (u = 2^-53, unit roundoff):
@@ -10,12 +10,14 @@
 // - the sums: both add d terms in index order; each is within (d-1)u(1+du) of
 //   the exact sum of its terms, so the two sums differ by at most
 //   (2d + 4.1)u relative, for sums far from underflow and overflow.
-// - the root: sqrt is within u, pow(s, 1/p) within 1.08u; a relative change
-//   e of s changes s^(1/p) by at most e/p (p >= 2) relative. Together at most
-//   (d + 2.1)u + 2.1u.
-// distance_error_bound returns (2d + 8)u, (d + 3.8)u above that. Terms that
-// underflow add at most 2^-1074 each on either side, d * 2^-73 relative to a
-// sum of at least 2^-1000, which that margin (at least d * 2^-53) covers.
+// - the root: a relative change e of s changes s^(1/p) by at most e/p
+//   (p >= 2) relative. For p = 2 sqrt is within u and the literal pow(s, 0.5)
+//   within 1.08u: (d + 2.05)u + 2.1u. For p = 3 and 4 the vector roots are
+//   within cube_root_error (4u) and fourth_root_error (3u) of the literal
+//   pow (lane_math.h): (2d + 4.1)u/3 + 4u and (2d + 4.1)u/4 + 3u.
+// distance_error_bound returns (2d + 8)u, at least (d + 2.6)u above all
+// three. Terms that underflow add at most 2^-1074 each on either side,
+// d * 2^-73 relative to a sum of at least 2^-1000, which that margin covers.
 // Sums of exactly zero from pairs whose differences are all zero are exact
 // in both; other sums below 2^-1000 or above 2^1000, and NaN, are flagged
 // uncertain.
@@ -24,9 +26,9 @@
 #include <cmath>
 
 #include "classifier.h"
+#include "lane_math.h"
 #include "lanes.h"
 #include "multiversion.h"
-#include "opaque.h"
 
 namespace vendral {
 
@@ -129,28 +131,31 @@ VENDRAL_LANE_INLINE bool squares(const double *tile, const double *pattern, int3
     return true;
 }
 
-// The root stays the library's pow, with the exponent hidden from the
-// optimiser as in pattern_distance.
+// The roots in vectors (lane_math.h), within cube_root_error and
+// fourth_root_error of the literal pow(s, 1/p).
 template <int power, int W>
-VENDRAL_LANE_INLINE bool pow_root(const double *tile, const double *pattern, int32_t d, double p,
-                                  int valid_lanes, double *distance) {
+VENDRAL_LANE_INLINE bool vector_root(const double *tile, const double *pattern, int32_t d, int valid_lanes,
+                                     double *distance) {
+    using S = simd<W>;
     power_sums<power, W>(tile, pattern, d, distance);
     if (!sums_are_bounded(distance, tile, pattern, d, valid_lanes)) return false;
-    const double exponent = opaque(1.0 / p);
-    for (int l = 0; l < valid_lanes; ++l) distance[l] = std::pow(distance[l], exponent);
+    for (int v = 0; v < tile_lanes / W; ++v) {
+        const typename S::value sum = S::load(distance + v * W);
+        S::store(distance + v * W, power == 3 ? cube_root_of_sum<W>(sum) : fourth_root_of_sum<W>(sum));
+    }
     return true;
 }
 
 template <int W>
-VENDRAL_LANE_INLINE bool cubes(const double *tile, const double *pattern, int32_t d, double p,
+VENDRAL_LANE_INLINE bool cubes(const double *tile, const double *pattern, int32_t d, double,
                                int valid_lanes, double *distance) {
-    return pow_root<3, W>(tile, pattern, d, p, valid_lanes, distance);
+    return vector_root<3, W>(tile, pattern, d, valid_lanes, distance);
 }
 
 template <int W>
-VENDRAL_LANE_INLINE bool fourth_powers(const double *tile, const double *pattern, int32_t d, double p,
+VENDRAL_LANE_INLINE bool fourth_powers(const double *tile, const double *pattern, int32_t d, double,
                                        int valid_lanes, double *distance) {
-    return pow_root<4, W>(tile, pattern, d, p, valid_lanes, distance);
+    return vector_root<4, W>(tile, pattern, d, valid_lanes, distance);
 }
 
 }  // namespace

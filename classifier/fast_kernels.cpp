@@ -32,6 +32,7 @@
 #include <cstdint>
 
 #include "kernel_values.h"
+#include "lane_math.h"
 #include "lanes.h"
 #include "multiversion.h"
 #include "score_bounds.h"
@@ -41,38 +42,8 @@ namespace vendral {
 namespace {
 
 constexpr double u = 0x1p-53;
-constexpr double exp_floor = -700.0;
 constexpr double underflowed_term = 0x1p-1000;  // bounds e^-699.99 and any lane below
 constexpr double largest_change = 0x1p-20;
-
-template <int W>
-VENDRAL_LANE_INLINE typename simd<W>::value approximate_exp_lanes(typename simd<W>::value a) {
-    using S = simd<W>;
-    using value = typename S::value;
-    const value shifter = S::broadcast(0x1.8p52);
-    const value shifted = a * 1.4426950408889634 + shifter;
-    const value k = shifted - shifter;
-    value r = a - k * 0x1.62e42fee00000p-1;
-    r = r - k * 0x1.a39ef35793c76p-33;
-    value p = S::broadcast(1.0 / 6227020800.0);  // 1/13!
-    p = p * r + 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
-    p = p * r + 1.0 / 3628800.0;
-    p = p * r + 1.0 / 362880.0;
-    p = p * r + 1.0 / 40320.0;
-    p = p * r + 1.0 / 5040.0;
-    p = p * r + 1.0 / 720.0;
-    p = p * r + 1.0 / 120.0;
-    p = p * r + 1.0 / 24.0;
-    p = p * r + 1.0 / 6.0;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
-    const typename S::bits exponent = S::to_bits(shifted) - S::to_bits(shifter) + 1023u;
-    const value scale = S::from_bits(exponent << 52);
-    // A NaN argument fails the comparison and stays NaN.
-    return S::select(a < exp_floor, S::broadcast(0.0), p * scale);
-}
 
 // Where a vector of values and of sensitivities goes: into the running sums
 // (lane order does not matter to the bound, only the number of terms), or
@@ -86,10 +57,9 @@ struct kernel_sink {
     bool one_class;
 
     VENDRAL_LANE_INLINE kernel_sink(kernel_tile *tile, bool single) : out(tile), one_class(single) {
-        if (!one_class) return;
         for (int v = 0; v < running_vectors; ++v) {
-            running_value[v] = S::load(out->running_value + v * W);
-            running_sensitivity[v] = S::load(out->running_sensitivity + v * W);
+            running_value[v] = one_class ? S::load(out->running_value + v * W) : S::broadcast(0.0);
+            running_sensitivity[v] = one_class ? S::load(out->running_sensitivity + v * W) : S::broadcast(0.0);
         }
     }
 
@@ -154,6 +124,52 @@ VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_clas
     sink.finish();
 }
 
+// (sin v / v)^2 with v = x / (h + h) as the literal kernel computes it, but
+// with the vector sine (lane_math.h) for 0 < v <= sine_range; its
+// sensitivity is its whole bound (squared_sinc_error, with the two sines'
+// difference). Lanes outside that range (v = 0, huge or tiny v, NaN) take
+// the literal kernel itself, one by one.
+template <int W>
+VENDRAL_LANE_INLINE void squared_sinc(const double *x, double h, double distance_error, bool one_class,
+                                      kernel_tile *out) {
+    using S = simd<W>;
+    using value = typename S::value;
+    const double two_h = h + h;
+    const double e_v = quotient_error(distance_error);
+    const bool bounded = e_v <= bounds::largest_relative;
+    const double sine_difference = 1.01 * (sine_error + 0x1p-52);
+    kernel_sink<W> sink(out, one_class);
+    for (int v = 0; v < kernel_lanes / W; ++v) {
+        const value argument = S::load(x + v * W) / two_h;
+        const auto vector_lanes = (argument >= 0x1p-900) & (argument <= sine_range);
+        const value safe = S::select(vector_lanes, argument, S::broadcast(1.0));
+        const value s = sine<W>(safe) / safe;
+        const value k = s * s;
+        const value error = bounded ? squared_sinc_error<value>(safe, absolute<W>(s), k, e_v, sine_difference)
+                                    : S::broadcast(HUGE_VAL);
+        value kept = S::select(vector_lanes, k, S::broadcast(0.0));
+        value kept_error = S::select(vector_lanes, error, S::broadcast(0.0));
+        double lanes[W], errors[W], arguments[W];
+        S::store(arguments, argument);
+        bool all_vector = true;
+        for (int l = 0; l < W; ++l) all_vector = all_vector && arguments[l] >= 0x1p-900 && arguments[l] <= sine_range;
+        if (!all_vector) {
+            S::store(lanes, kept);
+            S::store(errors, kept_error);
+            for (int l = 0; l < W; ++l) {
+                if (arguments[l] >= 0x1p-900 && arguments[l] <= sine_range) continue;
+                const double distance = x[v * W + l];
+                lanes[l] = squared_sinc_value(distance, h);
+                errors[l] = distance_error == 0.0 ? 0.0 : squared_sinc_error(distance, h, lanes[l], distance_error);
+            }
+            kept = S::load(lanes);
+            kept_error = S::load(errors);
+        }
+        sink.keep(v, kept, kept_error);
+    }
+    sink.finish();
+}
+
 #define VENDRAL_KERNEL_VARIANTS(name, body)                                                  \
     VENDRAL_WIDTH_VARIANTS(name, void,                                                       \
                            (const double *x, double h, double distance_error, bool one_class, \
@@ -165,24 +181,9 @@ VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_clas
 VENDRAL_KERNEL_VARIANTS(gaussian_tile, gaussian)
 VENDRAL_KERNEL_VARIANTS(laplacian_tile, laplacian)
 VENDRAL_KERNEL_VARIANTS(cauchy_tile, cauchy)
+VENDRAL_KERNEL_VARIANTS(squared_sinc_tile, squared_sinc)
 
 namespace {
-
-// The literal kernel itself on the fast distances (sin has no vector form
-// here); its sensitivity is its whole bound.
-void squared_sinc_tile(const double *x, double h, double distance_error, bool one_class, kernel_tile *out) {
-    for (int l = 0; l < kernel_lanes; ++l) {
-        const double k = squared_sinc_value(x[l], h);
-        const double error = distance_error == 0.0 ? 0.0 : squared_sinc_error(x[l], h, k, distance_error);
-        if (one_class) {
-            out->running_value[l % block_lanes] += k;
-            out->running_sensitivity[l % block_lanes] += error;
-        } else {
-            out->value[l] = k;
-            out->sensitivity[l] = error;
-        }
-    }
-}
 
 kernel_bound exponential_bound(double argument_error) {
     const double g = argument_error;
@@ -195,7 +196,7 @@ double fast_quotient_error(double distance_error) { return distance_error + 3.03
 
 }  // namespace
 
-kernel_tile_function squared_sinc_tile_for_width() { return squared_sinc_tile; }
+
 
 kernel_bound gaussian_bound(double distance_error) {
     return exponential_bound(2.02 * fast_quotient_error(distance_error) + 2.02 * u);
@@ -210,16 +211,6 @@ kernel_bound laplacian_bound(double distance_error) {
 
 kernel_bound cauchy_bound(double distance_error) {
     return {0.0, (2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};
-}
-
-// Both sums add the same n non-negative terms in different orders: each is
-// within (n - 1)u of the exact sum (additions lose nothing in the subnormal
-// range), so they differ by at most 2nu. The factor 1.01 covers the rounding
-// of this sum; what its products lose to underflow (a few 2^-1074) each
-// kernel's own absolute slack per term (at least 2^-1060) covers.
-double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n) {
-    return 1.01 * (bound.per_sensitivity * sensitivity + bound.per_value * value + bound.per_term * n +
-                   n * 0x1p-52 * value);
 }
 
 double approximate_exp(double a) { return approximate_exp_lanes<1>(a); }

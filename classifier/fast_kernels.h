@@ -54,7 +54,16 @@ kernel_bound cauchy_bound(double distance_error);
 
 // The bound on a class score: n terms with fast values summing to value and
 // sensitivities to sensitivity, against the literal sum in template order.
-double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n);
+// Both sums add the same n non-negative terms in different orders: each is
+// within (n - 1)u of the exact sum (additions lose nothing in the subnormal
+// range), so they differ by at most 2nu. The factor 1.01 covers the rounding
+// of this sum; what its products lose to underflow (a few 2^-1074) each
+// kernel's own absolute slack per term (at least 2^-1060) covers.
+inline double class_score_bound(const kernel_bound &bound, double sensitivity, double value, int32_t n) {
+    return 1.01 * (bound.per_sensitivity * sensitivity + bound.per_value * value + bound.per_term * n +
+                   n * 0x1p-52 * value);
+}
+
 
 // exp(a) for -700 <= a <= 0 within exp_relative_error; 0 below -700, where the
 // true value is below 2^-1009. Exposed for its test.

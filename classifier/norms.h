@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "gram_distance.h"
+
 namespace vendral {
 
 using distance_function = double (*)(const double *a, const double *b, int32_t d, double p);
@@ -23,8 +25,11 @@ struct norm_row {
     // Vectorised at the vector width in use; null: the literal distance throughout.
     tile_distance_function (*tile_for_width)();
     // Relative bound on |tile distance - literal distance| over d columns
-    // (0: the same bits).
+    // (0: the same bits), for the tile or the dot-product distances.
     double (*error_bound)(int32_t d);
+    // Distances from dot products of centred rows, which the engine then
+    // prefers to the tile function; null where there are none.
+    gram_distance_function (*gram_for_width)();
 };
 
 constexpr int norm_count = 6;

@@ -19,3 +19,7 @@ set(VENDRAL_HOST_MEX_FLAGS -DVENDRAL_USE_HOST_MEX_H -std=c++17 -pthread)
 # one instruction; results are unchanged.
 set(VENDRAL_FLAGS_classifier/fast_distance.cpp -fno-math-errno)
 set(VENDRAL_FLAGS_classifier/fast_kernels.cpp -fno-math-errno)
+set(VENDRAL_FLAGS_classifier/lane_math.cpp -fno-math-errno)
+# Dot products as fused multiply-adds where the processor has them: the
+# bound there holds fused or not.
+set(VENDRAL_FLAGS_classifier/gram_distance.cpp -fno-math-errno -ffp-contract=fast)

@@ -294,6 +294,69 @@ TEST(EngineDifferential, ManyClassesAndPatternsOverThreads) {
     expect_identical(in, "97 classes");
 }
 
+TEST(EngineDifferential, EveryTemplateItsOwnClassAndClassesWithoutTemplates) {
+    // Whole tiles of one-template classes, where the best score so far
+    // usually settles every lane at once; later classes that take over, exact
+    // duplicates across classes (ties) and labels such as 1.5, whose table
+    // entries no template adds to, must still come out as the literal rule
+    // has them.
+    std::mt19937_64 random(606);
+    for (int kernel = 0; kernel < 4; ++kernel)
+        for (double p : {1.0, 2.0, inf}) {
+            module_inputs in = random_case(random, 400, 40, 2, 0, kernel, p);
+            for (size_t j = 0; j < in.labels.size(); ++j) in.labels[j] = static_cast<double>(j);
+            in.templates[350] = in.templates[20];  // a tie with an early class
+            in.labels[123] = 122.5;                // an entry of its own, scored by 122's class
+            in.labels[300] = 299.5;
+            for (int n = 0; n < 8; ++n) in.patterns[n] = in.templates[400 - 50 * n - 1];  // late winners
+            in.patterns[8] = in.templates[20];
+            const auto literal_counts =
+                expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p));
+            EXPECT_LT(literal_counts.second, 10) << "most patterns stay on the fast path";
+        }
+    // One-template classes at distances an ulp or so apart: their literal
+    // values are often equal (ties), their fast ones apart by the kernel's
+    // error, so only a lane's bound can say that it may reach the best.
+    module_inputs near;
+    near.h = 0.3;
+    near.oflag = 2;
+    for (int k = 0; k < 96; ++k) {
+        near.templates.push_back({0.5 + 0.3 * (1.0 + k * 0x1p-52)});
+        near.labels.push_back(k);
+    }
+    near.patterns = {{0.5}, {0.2}, {0.5 + 0x1p-40}};
+    for (int kernel = 0; kernel < 4; ++kernel) {
+        near.kernel_type = kernel;
+        expect_identical(near, "near-ties, kernel " + std::to_string(kernel));
+    }
+    // A tile settled by class 0 alone, then a later tile with a template an
+    // ulp or two further away whose literal gaussian value equals class 0's
+    // (a tie) while its fast value is one ulp below: found by search.
+    module_inputs tie;
+    tie.h = 0.3;
+    tie.oflag = 2;
+    for (int k = 0; k < 96; ++k) {
+        tie.templates.push_back({k == 0 ? 0.0 : k == 40 ? -0x1p-55 : k == 50 ? -0x1p-54 : 50.0});
+        tie.labels.push_back(k);
+    }
+    tie.patterns = {{0x1.a4aecac23d5adp-3}, {0x1.344c5872d4a23p-3}, {0x1.047af08796441p-3}};
+    const auto outcome = call_module(tie);
+    EXPECT_EQ(result_labels(outcome), (std::vector<double>{-1, -1, -1})) << "ties with class 0";
+    expect_identical(tie, "a tie a tile away");
+    // A table entry without templates scores 0; with every kernel value
+    // underflowing to 0 it ties with the class before it.
+    module_inputs empty;
+    empty.templates = {{0.0}, {1.0}};
+    empty.labels = {2.5, 2.7};  // two entries labelled 2; both templates score for the first
+    empty.patterns = {{1e6}, {0.5}};
+    empty.oflag = 2;
+    for (int kernel : {0, 2}) {
+        empty.kernel_type = kernel;
+        EXPECT_EQ(result_labels(call_module(empty)), (std::vector<double>{-1, 2})) << kernel;
+        expect_identical(empty, "an entry without templates, kernel " + std::to_string(kernel));
+    }
+}
+
 TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
     // Each class holds the same templates in another order, some nudged by
     // an ulp: the class sums agree to within their rounding, so only the
