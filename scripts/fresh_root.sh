@@ -13,6 +13,11 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 cache_dir="${1:-/var/cache/vendral-fresh-root}"
 [ "$(id -u)" -eq 0 ] || { echo "fresh_root.sh: needs root (chroot, mounts)" >&2; exit 1; }
 
+# One run at a time: runs share the package cache (and apt's lock in it).
+mkdir -p "$cache_dir"
+exec 9>"$cache_dir/run.lock"
+flock -n 9 || { echo "fresh root: waiting for another run to finish"; flock 9; }
+
 stage_started=$SECONDS
 logs="$repo/build-fresh-root"
 rm -rf "$logs"
@@ -71,7 +76,7 @@ in_root() {  # log name, time limit, command: runs in the clone as a new user's 
   echo "== fresh root: $3"
   timeout --kill-after=30 "$2" chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 CI=true \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    bash -c "cd $clone && $3" </dev/null 2>&1 | tee "$logs/$1.log" || status=$?
+    bash -c "cd $clone && $3" </dev/null 9>&- 2>&1 | tee "$logs/$1.log" || status=$?
   echo "fresh root: '$3' took $((SECONDS - started)) s (exit $status)"
   return "$status"
 }
