@@ -84,13 +84,13 @@ in_root() {  # log name, time limit, command: runs in the clone as a new user's 
 packages() { chroot "$root" dpkg-query -W -f '${Package}:${Architecture}\n' | sort; }
 packages >"$logs/packages-base.txt"
 
-in_root demo 1800 "bash scripts/demo.sh"
+in_root demo 1800 "bash scripts/demo.sh" || { echo "FAILED: scripts/demo.sh in the fresh root" >&2; exit 1; }
 packages >"$logs/packages-demo.txt"
 if grep -n 'error:' "$logs/demo.log"; then
   echo "FAILED: the demo printed an error line (above)" >&2
   exit 1
 fi
-in_root test 3600 "bash scripts/test.sh"
+in_root test 3600 "bash scripts/test.sh" || { echo "FAILED: scripts/test.sh in the fresh root" >&2; exit 1; }
 if grep -n 'error: ignoring const execution_exception' "$logs/test.log"; then
   echo "FAILED: an Octave run of the tests ended with Octave's exit error (above)" >&2
   exit 1
