@@ -23,13 +23,14 @@ if ! command -v mmdebstrap >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap >/dev/null
 fi
 mkdir -p "$cache_dir"
-trap 'rm -f "$tarball.partial"' EXIT
+partial="$cache_dir/partial-$(basename "$tarball")"
+trap 'rm -rf "$partial"' EXIT
 started=$SECONDS
 # Debian's own mirrors, with the updates and security suites a new machine has.
-mmdebstrap --quiet --variant=minbase bookworm "$tarball.partial" \
+mmdebstrap --quiet --variant=minbase --format=tar bookworm "$partial" \
   "deb http://deb.debian.org/debian bookworm main" \
   "deb http://deb.debian.org/debian bookworm-updates main" \
   "deb http://deb.debian.org/debian-security bookworm-security main" >&2
-mv "$tarball.partial" "$tarball"
+mv "$partial" "$tarball"
 echo "base root: made $tarball in $((SECONDS - started)) s" >&2
 echo "$tarball"
