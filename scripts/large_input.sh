@@ -13,5 +13,6 @@ enforce=true
 [ "${MEMORY_BOUND:-enforce}" = report ] && enforce=false
 settings="N = ${N:-100000}; P = ${P:-20000}; d = ${D:-8}; kernel_type = ${KERNEL:-0}; norm_type = ${NORM:-1};"
 settings+=" enforce_memory_bound = $enforce;"
-octave-cli --no-gui --norc --quiet \
+# --no-history: see scripts/demo.sh.
+octave-cli --no-gui --norc --quiet --no-history \
   --eval "$settings build_dir = '$build_dir'; source('$root/octave/large_input.m')" </dev/null

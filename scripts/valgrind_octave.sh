@@ -23,12 +23,12 @@ output="$work/octave_output.txt"
 
 # --keep-debuginfo: Octave unloads the module before the leak report; without
 # it the module's frames would show as ??? and no leak could be traced to it.
-# stdin from /dev/null: otherwise Octave prints a spurious exception at exit.
+# --no-history: see scripts/demo.sh.
 start=$(date +%s)
 LD_PRELOAD="$work/hwy_timer_standin.so" valgrind --tool=memcheck --leak-check=full \
   --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible \
   --keep-debuginfo=yes --num-callers=60 --error-limit=no --track-origins=yes --log-file="$log" \
-  octave-cli --no-gui --norc --quiet \
+  octave-cli --no-gui --norc --quiet --no-history \
   --eval "build_dir = '$build_dir'; source('$PWD/octave/memcheck_workout.m'); source('$PWD/octave/test_vendral.m')" \
   </dev/null >"$output" 2>&1 ||
   { cat "$output"; echo "octave-cli failed under valgrind (log: $log)" >&2; exit 1; }

@@ -63,7 +63,7 @@ chown -R nobody "$home"
 as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" "$@"; }
 cd "$home"
 status=0
-as_user octave-cli --no-gui --no-window-system --norc --quiet \
+as_user octave-cli --no-gui --no-window-system --norc --quiet --no-history \
   "$lab/test_parallel_cluster.m" "$lab" "$(basename "$tarball")" || status=$?
 if [ "$status" -ne 0 ]; then
   for log in /tmp/octave_error-*.log "$home"/octave_error-*.log; do
