@@ -1,6 +1,6 @@
 % Pattern-template pairs per second of vendral.mex against an idiomatic
 % vectorised Octave implementation of the same classifier, on the same data.
-% Usage: octave-cli --eval "build_dir = 'build'; scale = 0.2; source('bench/octave_compare.m')"
+% Usage: octave-cli --no-history --eval "build_dir = 'build'; scale = 0.2; source('bench/octave_compare.m')"
 % (scale < 1 takes that fraction of the patterns, for a quick run.)
 1;
 

@@ -17,7 +17,7 @@ cp "$tarball" "$home/"
 chown -R nobody "$home"
 cd "$home"
 as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" "$@"; }
-as_user octave-cli --eval "pkg install $(basename "$tarball")"
+as_user octave-cli --no-history --eval "pkg install $(basename "$tarball")"
 as_user /usr/libexec/octave-pserver --octave-binary /usr/bin/octave-cli --no-auth
 # The server went to the background; keep the namespace until the test ends.
 exec sleep 3600
