@@ -43,46 +43,51 @@ VENDRAL_LANE_INLINE void keep(const typename simd<W>::value *sums, double *sink)
     for (int l = 0; l < W; ++l) *sink += lanes[l];
 }
 
+// The column terms: s += term(b, a), one pattern value b against a chain's
+// template vector a.
 template <int W>
-VENDRAL_LANE_INLINE void fused_body(int64_t rounds, double *sink) {
+VENDRAL_LANE_INLINE typename simd<W>::value product(typename simd<W>::value b, typename simd<W>::value a) {
+    return a * b;
+}
+
+template <int W>
+VENDRAL_LANE_INLINE typename simd<W>::value absolute_difference(typename simd<W>::value b,
+                                                                typename simd<W>::value a) {
+    return vendral::absolute<W>(b - a);
+}
+
+template <int W>
+VENDRAL_LANE_INLINE typename simd<W>::value cubed_difference(typename simd<W>::value b, typename simd<W>::value a) {
+    const typename simd<W>::value x = vendral::absolute<W>(b - a);
+    return x * x * x;
+}
+
+template <int W, typename simd<W>::value (*term)(typename simd<W>::value, typename simd<W>::value)>
+VENDRAL_LANE_INLINE void column_sums(int64_t rounds, double *sink) {
     using S = simd<W>;
     typename S::value sum[chains], a[chains];
     for (int c = 0; c < chains; ++c) sum[c] = S::broadcast(0), a[c] = S::broadcast(1.0 + c * 1e-3);
     typename S::value b = S::broadcast(0.5);
     for (int64_t r = 0; r < rounds; ++r) {
         forget<W>(b);
-        for (int c = 0; c < chains; ++c) sum[c] = sum[c] + a[c] * b;
+        for (int c = 0; c < chains; ++c) sum[c] = sum[c] + term(b, a[c]);
     }
     keep<W>(sum, sink);
+}
+
+template <int W>
+VENDRAL_LANE_INLINE void fused_body(int64_t rounds, double *sink) {
+    column_sums<W, product<W>>(rounds, sink);
 }
 
 template <int W>
 VENDRAL_LANE_INLINE void absolute_body(int64_t rounds, double *sink) {
-    using S = simd<W>;
-    typename S::value sum[chains], a[chains];
-    for (int c = 0; c < chains; ++c) sum[c] = S::broadcast(0), a[c] = S::broadcast(1.0 + c * 1e-3);
-    typename S::value b = S::broadcast(0.5);
-    for (int64_t r = 0; r < rounds; ++r) {
-        forget<W>(b);
-        for (int c = 0; c < chains; ++c) sum[c] = sum[c] + vendral::absolute<W>(b - a[c]);
-    }
-    keep<W>(sum, sink);
+    column_sums<W, absolute_difference<W>>(rounds, sink);
 }
 
 template <int W>
 VENDRAL_LANE_INLINE void cube_body(int64_t rounds, double *sink) {
-    using S = simd<W>;
-    typename S::value sum[chains], a[chains];
-    for (int c = 0; c < chains; ++c) sum[c] = S::broadcast(0), a[c] = S::broadcast(1.0 + c * 1e-3);
-    typename S::value b = S::broadcast(0.5);
-    for (int64_t r = 0; r < rounds; ++r) {
-        forget<W>(b);
-        for (int c = 0; c < chains; ++c) {
-            const typename S::value x = vendral::absolute<W>(b - a[c]);
-            sum[c] = sum[c] + x * x * x;
-        }
-    }
-    keep<W>(sum, sink);
+    column_sums<W, cubed_difference<W>>(rounds, sink);
 }
 
 // The unary operations: one value per chain and round, summed. (The

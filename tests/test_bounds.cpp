@@ -14,6 +14,7 @@
 #include "classifier/classifier.h"
 #include "classifier/fast_kernels.h"
 #include "classifier/multiversion.h"
+#include "vector_widths.h"
 #include "classifier/norms.h"
 
 using namespace vendral;
@@ -21,17 +22,6 @@ using namespace vendral;
 namespace {
 
 constexpr double u = 0x1p-53;
-
-// Runs body at each vector width: the widest, then AVX2's and SSE2's.
-template <typename Body>
-void at_every_width(Body body) {
-    for (int limit : {0, 4, 2}) {
-        limit_vector_width(limit);
-        SCOPED_TRACE("vector width " + std::to_string(vector_width()));
-        body();
-    }
-    limit_vector_width(0);
-}
 
 // tile_lanes template rows packed as the engine packs them: block by block,
 // each block column by column.

@@ -15,6 +15,7 @@
 #include "classifier/fast_distance.h"
 #include "classifier/gram_distance.h"
 #include "classifier/multiversion.h"
+#include "vector_widths.h"
 
 using namespace vendral;
 
@@ -70,16 +71,6 @@ void expect_within_bound(const rows &templates, const std::vector<double> &patte
         const double literal = pattern_distance(templates[l].data(), pattern.data(), d, 2.0);
         ASSERT_LE(std::fabs(fast[l] - literal), gram_error_bound(d) * literal) << "lane " << l;
     }
-}
-
-template <typename Body>
-void at_every_width(Body body) {
-    for (int limit : {0, 4, 2}) {
-        limit_vector_width(limit);
-        SCOPED_TRACE("vector width " + std::to_string(vector_width()));
-        body();
-    }
-    limit_vector_width(0);
 }
 
 }  // namespace
