@@ -332,10 +332,11 @@ int thread_count_for(int32_t P) {
 #endif
 }
 
-// Each thread gets patterns_per_chunk streams of its own.
-void run_workers(shared_work *shared, class_stream *streams, int threads) {
+// Each thread gets streams_per_thread streams of its own.
+void run_workers(shared_work *shared, class_stream *streams, int streams_per_thread, int threads) {
 #if defined(VENDRAL_SINGLE_THREAD)
     (void)threads;
+    (void)streams_per_thread;
     work(shared, streams, true);
 #else
     std::vector<std::thread> helpers;
@@ -343,7 +344,7 @@ void run_workers(shared_work *shared, class_stream *streams, int threads) {
     // shared out through next_chunk, whoever takes them.
     try {
         for (int t = 1; t < threads; ++t)
-            helpers.emplace_back(work, shared, streams + static_cast<size_t>(t) * patterns_per_chunk, false);
+            helpers.emplace_back(work, shared, streams + static_cast<size_t>(t) * streams_per_thread, false);
     } catch (const std::exception &) {
     }
     work(shared, streams, true);
@@ -366,14 +367,19 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
     if (!shared.bound.valid) shared.tile_distances = nullptr;
-    shared.gram = shared.tile_distances != nullptr && norm.gram_for_width ? norm.gram_for_width() : nullptr;
+    // With no templates or no patterns there is nothing to centre (and d
+    // may be anything: the buffers below grow with it).
+    const bool dot_products = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 && in.P > 0;
+    shared.gram = dot_products ? norm.gram_for_width() : nullptr;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
     if (!pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr, &shared.packed))
         return false;
     // A stream is larger than a cache line, so threads share none but at
     // their edges.
-    const size_t stream_count = static_cast<size_t>(patterns_per_chunk) * threads;
+    // No more streams (each with its centred pattern) than patterns.
+    const int streams_per_thread = static_cast<int>(std::min<int32_t>(patterns_per_chunk, std::max<int32_t>(in.P, 1)));
+    const size_t stream_count = static_cast<size_t>(streams_per_thread) * threads;
     void *streams = host_calloc(stream_count, sizeof(class_stream));
     auto *centred = static_cast<double *>(
         host_calloc(shared.gram != nullptr ? stream_count * std::max<int32_t>(in.d, 1) : 1, sizeof(double)));
@@ -389,7 +395,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
             stream[k].centred = centred + (shared.gram != nullptr ? k * in.d : 0);
         }
         on_ready(0, context);
-        run_workers(&shared, stream, threads);
+        run_workers(&shared, stream, streams_per_thread, threads);
         on_ready(in.P, context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
