@@ -22,6 +22,15 @@ tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:Engi
 
 # The tracked (and new, not ignored) files, copied only where they changed,
 # so that the scratch build stays incremental from one check to the next.
+# Without git (a source tree copied, or a machine without it): every file
+# outside the build trees.
+source_files() {
+    if command -v git >/dev/null 2>&1 && git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files --cached --others --exclude-standard
+    else
+        find . -type f -not -path './build*' -not -path './.git/*' | sed 's|^\./||'
+    fi
+}
 mkdir -p "$sources"
 while IFS= read -r file; do
     [ -f "$file" ] || continue
@@ -29,7 +38,7 @@ while IFS= read -r file; do
         mkdir -p "$sources/$(dirname "$file")"
         cp "$file" "$sources/$file"
     fi
-done < <(git ls-files --cached --others --exclude-standard)
+done < <(source_files)
 
 build_tests() {
     cmake --build "$build" -j 2 --target vendral_tests >"$scratch/build.log" 2>&1
