@@ -2,14 +2,19 @@
 // bits: the engine only uses them where the decision is clear by more than
 // the bounds computed here.
 //
-// approximate_exp(a), -700 <= a <= 0: k = round(a / ln 2) by the 1.5 * 2^52
-// shift, r = a - k ln2_hi - k ln2_lo (ln2_hi has 32 significant bits, so
-// k ln2_hi is exact for |k| < 2^20), |r| <= 0.3466 + 2^-40. exp(r) by its
-// Taylor polynomial of degree 13 in Horner form: truncation below
-// e^0.35 r^14 / 14! < 2^-56; the rounding of the 13 multiply-add steps and of
-// the coefficients stays below 30 u e^(2|r|) < 2^-47; the reduction adds at
-// most 2^-52. Scaling by 2^k (k >= -1010, a normal number) is exact. Total
-// below 2^-46; exp_relative_error claims 2^-44.
+// approximate_exp(a), -700 <= a <= 0 (lane_math.h): k = round(a / ln 2) by
+// the 1.5 * 2^52 shift, r = a - k ln2_hi - k ln2_lo (ln2_hi has 32
+// significant bits, so k ln2_hi is exact for |k| < 2^20), |r| <= 0.3466 +
+// 2^-40. exp(r) by its Taylor polynomial of degree 11 in Horner form:
+// truncation below e^0.35 |r|^12 / 12! < 2^-46.6, relative to e^r >= 0.707
+// below 2^-46.1; the rounding of the 11 multiply-add steps and of the
+// coefficients stays below 30u e^(2|r|) < 2^-47.1, relative below 2^-46.6;
+// the reduction adds at most 2^-52. A step fused into one instruction (the
+// gaussian and laplacian tiles are compiled with contraction on, in
+// exp_kernels.cpp) rounds once instead of twice, which only tightens this;
+// the products k ln2_hi are exact either way. Scaling by 2^k (k >= -1010, a
+// normal number) is exact. Total below 2^-45.3; exp_relative_error claims
+// 2^-44.
 //
 // Bounds against the literal value, u = 2^-53, e_x the distance's relative
 // error, q = x/h (ours x * (1/h), a multiplication being much cheaper than a
@@ -31,6 +36,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "kernel_sink.h"
 #include "kernel_values.h"
 #include "lane_math.h"
 #include "lanes.h"
@@ -45,77 +51,12 @@ constexpr double u = 0x1p-53;
 constexpr double underflowed_term = 0x1p-1000;  // bounds e^-699.99 and any lane below
 constexpr double largest_change = 0x1p-20;
 
-// Where a vector of values and of sensitivities goes: into the running sums
-// (lane order does not matter to the bound, only the number of terms), or
-// into the per-lane arrays.
-template <int W>
-struct kernel_sink {
-    using S = simd<W>;
-    static constexpr int running_vectors = block_lanes / W;
-    typename S::value running_value[running_vectors], running_sensitivity[running_vectors];
-    kernel_tile *out;
-    bool one_class;
-
-    VENDRAL_LANE_INLINE kernel_sink(kernel_tile *tile, bool single) : out(tile), one_class(single) {
-        for (int v = 0; v < running_vectors; ++v) {
-            running_value[v] = one_class ? S::load(out->running_value + v * W) : S::broadcast(0.0);
-            running_sensitivity[v] = one_class ? S::load(out->running_sensitivity + v * W) : S::broadcast(0.0);
-        }
-    }
-
-    VENDRAL_LANE_INLINE void keep(int v, typename S::value k, typename S::value sensitivity) {
-        if (one_class) {
-            running_value[v % running_vectors] += k;
-            running_sensitivity[v % running_vectors] += sensitivity;
-        } else {
-            S::store(out->value + v * W, k);
-            S::store(out->sensitivity + v * W, sensitivity);
-        }
-    }
-
-    VENDRAL_LANE_INLINE void finish() {
-        if (!one_class) return;
-        for (int v = 0; v < running_vectors; ++v) {
-            S::store(out->running_value + v * W, running_value[v]);
-            S::store(out->running_sensitivity + v * W, running_sensitivity[v]);
-        }
-    }
-};
-
-// Sensitivity K |a| with a = -q^2/2.
-template <int W>
-VENDRAL_LANE_INLINE void gaussian(const double *x, double h, double, bool one_class, kernel_tile *out) {
+template <int W, bool one_class>
+VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, kernel_tile *out) {
     using S = simd<W>;
     const double inverse_h = 1.0 / h;
-    kernel_sink<W> sink(out, one_class);
-    for (int v = 0; v < kernel_lanes / W; ++v) {
-        const typename S::value q = S::load(x + v * W) * inverse_h;
-        const typename S::value a = q * q * (-0.5);
-        const typename S::value k = approximate_exp_lanes<W>(a);
-        sink.keep(v, k, -(k * a));
-    }
-    sink.finish();
-}
-
-// Sensitivity K q.
-template <int W>
-VENDRAL_LANE_INLINE void laplacian(const double *x, double h, double, bool one_class, kernel_tile *out) {
-    using S = simd<W>;
-    const double inverse_h = 1.0 / h;
-    kernel_sink<W> sink(out, one_class);
-    for (int v = 0; v < kernel_lanes / W; ++v) {
-        const typename S::value q = S::load(x + v * W) * inverse_h;
-        const typename S::value k = approximate_exp_lanes<W>(-q);
-        sink.keep(v, k, k * q);
-    }
-    sink.finish();
-}
-
-template <int W>
-VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_class, kernel_tile *out) {
-    using S = simd<W>;
-    const double inverse_h = 1.0 / h;
-    kernel_sink<W> sink(out, one_class);
+    kernel_sink<W, one_class> sink(out);
+#pragma GCC unroll 16
     for (int v = 0; v < kernel_lanes / W; ++v) {
         const typename S::value q = S::load(x + v * W) * inverse_h;
         const typename S::value k = 1.0 / (q * q + 1.0);
@@ -129,8 +70,8 @@ VENDRAL_LANE_INLINE void cauchy(const double *x, double h, double, bool one_clas
 // sensitivity is its whole bound (squared_sinc_error, with the two sines'
 // difference). Lanes outside that range (v = 0, huge or tiny v, NaN) take
 // the literal kernel itself, one by one.
-template <int W>
-VENDRAL_LANE_INLINE void squared_sinc(const double *x, double h, double distance_error, bool one_class,
+template <int W, bool one_class>
+VENDRAL_LANE_INLINE void squared_sinc(const double *x, double h, double distance_error,
                                       kernel_tile *out) {
     using S = simd<W>;
     using value = typename S::value;
@@ -138,7 +79,7 @@ VENDRAL_LANE_INLINE void squared_sinc(const double *x, double h, double distance
     const double e_v = quotient_error(distance_error);
     const bool bounded = e_v <= bounds::largest_relative;
     const double sine_difference = 1.01 * (sine_error + 0x1p-52);
-    kernel_sink<W> sink(out, one_class);
+    kernel_sink<W, one_class> sink(out);
     for (int v = 0; v < kernel_lanes / W; ++v) {
         const value argument = S::load(x + v * W) / two_h;
         const auto vector_lanes = (argument >= 0x1p-900) & (argument <= sine_range);
@@ -170,16 +111,8 @@ VENDRAL_LANE_INLINE void squared_sinc(const double *x, double h, double distance
     sink.finish();
 }
 
-#define VENDRAL_KERNEL_VARIANTS(name, body)                                                  \
-    VENDRAL_WIDTH_VARIANTS(name, void,                                                       \
-                           (const double *x, double h, double distance_error, bool one_class, \
-                            kernel_tile *out),                                               \
-                           (x, h, distance_error, one_class, out), body)
-
 }  // namespace
 
-VENDRAL_KERNEL_VARIANTS(gaussian_tile, gaussian)
-VENDRAL_KERNEL_VARIANTS(laplacian_tile, laplacian)
 VENDRAL_KERNEL_VARIANTS(cauchy_tile, cauchy)
 VENDRAL_KERNEL_VARIANTS(squared_sinc_tile, squared_sinc)
 

@@ -66,9 +66,7 @@ VENDRAL_LANE_INLINE typename simd<W>::value approximate_exp_lanes(typename simd<
     const value k = shifted - shifter;
     value r = a - k * 0x1.62e42fee00000p-1;
     r = r - k * 0x1.a39ef35793c76p-33;
-    value p = S::broadcast(1.0 / 6227020800.0);  // 1/13!
-    p = p * r + 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
+    value p = S::broadcast(1.0 / 39916800.0);  // 1/11!
     p = p * r + 1.0 / 3628800.0;
     p = p * r + 1.0 / 362880.0;
     p = p * r + 1.0 / 40320.0;

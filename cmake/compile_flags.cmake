@@ -23,3 +23,5 @@ set(VENDRAL_FLAGS_classifier/lane_math.cpp -fno-math-errno)
 # Dot products as fused multiply-adds where the processor has them: the
 # bound there holds fused or not.
 set(VENDRAL_FLAGS_classifier/gram_distance.cpp -fno-math-errno -ffp-contract=fast)
+# The exp polynomial's steps likewise (its bound holds fused or not).
+set(VENDRAL_FLAGS_classifier/exp_kernels.cpp -fno-math-errno -ffp-contract=fast)

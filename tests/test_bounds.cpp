@@ -262,7 +262,8 @@ TEST(ScoreBounds, ApproximateExpStaysWithinItsClaimedError) {
         const double expected = std::exp(a), actual = approximate_exp(a);
         worst = std::max(worst, std::fabs(actual - expected) / expected);
     }
-    EXPECT_LT(worst, exp_relative_error / 16) << "observed error far inside the claim";
+    // The derivation's total is below 2^-45.3, the truncation alone up to 2^-46.1.
+    EXPECT_LT(worst, exp_relative_error / 4) << "observed error well inside the claim";
     EXPECT_EQ(approximate_exp(0.0), 1.0);
     EXPECT_EQ(approximate_exp(-700.5), 0.0);
     EXPECT_EQ(approximate_exp(-INFINITY), 0.0);
