@@ -119,6 +119,11 @@ mutant distance_bound_over_1000 classifier/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return (2.0 * d + 8.0) * 0x1p-53 / 1000; }"
 mutant distance_range_unchecked classifier/fast_distance.cpp \
     "        if (s >= smallest_certain_sum && s <= largest_certain_sum) continue;" "        continue;"
+# The same range, checked in vectors before any lane is looked at alone.
+mutant vector_range_misses_underflow classifier/fast_distance.cpp \
+    "        inside = S::select(sum >= smallest_certain_sum, inside, zero);" ""
+mutant vector_range_misses_overflow classifier/fast_distance.cpp \
+    "        inside = S::select(sum <= largest_certain_sum, inside, zero);" ""
 # p = 2 distances from dot products: the bound on a squared distance, when a
 # pair is taken from it, and what taking it adds to the distance bound.
 mutant gram_norm_term classifier/gram_distance.cpp \

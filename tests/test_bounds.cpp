@@ -98,6 +98,15 @@ TEST(DistanceBounds, PowerSumsOutsideTheCoveredRangeAreFlaggedExceptExactZeros) 
             EXPECT_FALSE(distances(pack(rows, 2).data(), pattern.data(), 2, p, 10, fast)) << p;
             rows[9] = {0.5, 0x1p+600};  // a sum above 2^1000
             EXPECT_FALSE(distances(pack(rows, 2).data(), pattern.data(), 2, p, 10, fast)) << p;
+            // The same with every other lane well inside the range, so that
+            // only the check in vectors can see lane 9.
+            std::vector<std::vector<double>> inside(tile_lanes, std::vector<double>{0.5, 1.0});
+            ASSERT_TRUE(distances(pack(inside, 2).data(), pattern.data(), 2, p, tile_lanes, fast)) << p;
+            for (double beyond : {0x1p+600, 0x1p-520, 0x1p-600}) {
+                inside[9] = {0.5, beyond};
+                EXPECT_FALSE(distances(pack(inside, 2).data(), pattern.data(), 2, p, tile_lanes, fast))
+                    << p << " " << beyond;
+            }
         }
     });
 }
