@@ -21,6 +21,13 @@
 // Sums of exactly zero from pairs whose differences are all zero are exact
 // in both; other sums below 2^-1000 or above 2^1000, and NaN, are flagged
 // uncertain.
+//
+// This source is compiled with contraction on: a term's last product and its
+// addition to the sum, and the roots' multiply-add steps, may each be one
+// fused instruction. A fused step rounds once where the analysis above (and
+// lane_math.h's) counts two roundings, so every bound holds fused or not;
+// the products those analyses take as exact stay exact. p = 1 and p = +inf
+// have no products, so they stay the literal arithmetic.
 #include "fast_distance.h"
 
 #include <cmath>

@@ -1,7 +1,11 @@
 // Roots and the sine over vectors of lanes, for the fast path: no library
 // call per pair. Each comes with a proven bound on how far it can be from
 // what the literal evaluation computes, so that the engine can carry it into
-// its score bounds. u = 2^-53 throughout.
+// its score bounds. u = 2^-53 throughout. Any multiply-add step below may be
+// one fused instruction (the sources that use these say whether they are
+// compiled with contraction): a fused step rounds once where the analyses
+// count two roundings, and the products they take as exact stay exact, so
+// each claim holds fused or not.
 //
 // cube_root_of_sum(s), 2^-1000 <= s <= 2^1000 or s = 0, against the literal
 // pow(s, 1.0/3): the exponent the literal evaluation passes is the double
