@@ -51,6 +51,7 @@ struct shared_work {
     // The norm's and the kernel's functions, resolved once for the run.
     distance_function literal_distance;
     tile_distance_function tile_distances;  // null: every pattern is scored literally
+    group_distance_function group_distances;  // the same for group_patterns patterns at once
     gram_distance_function gram;            // when set, the distances come from it instead
     double distance_error;                  // 0 where the distances are the literal ones
     kernel_function kernel_value;
@@ -200,34 +201,32 @@ int valid_lanes(const engine_inputs &in, int32_t tile) {
     return static_cast<int>(std::min<int32_t>(tile_lanes, in.N - tile * tile_lanes));
 }
 
-// Tiles [begin, end) for one pattern through the tile function; false when
-// some lane could not be bounded.
-bool add_tiles(const shared_work &work, const double *pattern, int32_t begin, int32_t end, class_stream *stream) {
-    const engine_inputs &in = *work.in;
-    double distance[tile_lanes];
-    for (int32_t tile = begin; tile < end; ++tile) {
-        const double *columns = work.packed.columns + static_cast<size_t>(tile) * tile_lanes * in.d;
-        if (!work.tile_distances(columns, pattern, in.d, in.p, valid_lanes(in, tile), distance)) return false;
-        add_distances(work, tile, distance, stream);
-    }
-    return true;
-}
-
-// Tiles [begin, end) for up to gram_patterns streams at once, from dot
-// products; a stream with a lane that could not be bounded stops being usable.
-void add_tiles_from_dot_products(const shared_work &work, int32_t begin, int32_t end, class_stream *streams,
-                                 int count) {
+// Tiles [begin, end) for up to group_patterns streams at once (rows: their
+// patterns), from dot products or through the regime's group function; a
+// stream with a lane that could not be bounded stops being usable.
+void add_tiles_in_groups(const shared_work &work, int32_t begin, int32_t end, class_stream *streams, int count,
+                         const double *const *rows) {
     const engine_inputs &in = *work.in;
     const packed_templates &packed = work.packed;
-    gram_pattern patterns[gram_patterns];
-    // Calls take gram_patterns patterns; the places of missing ones repeat the first.
-    for (int k = 0; k < gram_patterns; ++k) patterns[k] = streams[k < count ? k : 0].for_gram;
-    double distances[gram_patterns * tile_lanes];
+    // Calls take group_patterns patterns; the places of missing ones repeat the first.
+    gram_pattern centred[group_patterns];
+    const double *patterns[group_patterns];
+    for (int k = 0; k < group_patterns; ++k) {
+        centred[k] = streams[k < count ? k : 0].for_gram;
+        patterns[k] = rows[k < count ? k : 0];
+    }
+    double distances[group_patterns * tile_lanes];
     for (int32_t tile = begin; tile < end; ++tile) {
         const int32_t first = tile * tile_lanes;
-        const gram_tile at{packed.columns + static_cast<size_t>(first) * in.d, packed.lane_norms + first,
-                           packed.template_of_lane + first, in.templates};
-        const int measured = work.gram(at, patterns, in.d, valid_lanes(in, tile), distances);
+        int measured;
+        if (work.gram != nullptr) {
+            const gram_tile at{packed.columns + static_cast<size_t>(first) * in.d, packed.lane_norms + first,
+                               packed.template_of_lane + first, in.templates};
+            measured = work.gram(at, centred, in.d, valid_lanes(in, tile), distances);
+        } else {
+            measured = work.group_distances(packed.columns + static_cast<size_t>(first) * in.d, patterns, in.d,
+                                            in.p, valid_lanes(in, tile), distances);
+        }
         for (int k = 0; k < count; ++k) {
             if (!streams[k].usable) continue;
             streams[k].usable = (measured >> k & 1) != 0;
@@ -262,14 +261,9 @@ int decide_group(const shared_work &work, int32_t first, int32_t end, class_stre
         const int32_t pass = tiles_per_pass(in.d);
         for (int32_t begin = 0; begin < tiles; begin += pass) {
             const int32_t end = std::min(tiles, begin + pass);
-            if (work.gram != nullptr) {
-                for (int k = 0; k < count; k += gram_patterns)
-                    add_tiles_from_dot_products(work, begin, end, streams + k, std::min(gram_patterns, count - k));
-                continue;
-            }
-            for (int k = 0; k < count; ++k)
-                if (streams[k].usable)
-                    streams[k].usable = add_tiles(work, in.patterns[first + k], begin, end, &streams[k]);
+            for (int k = 0; k < count; k += group_patterns)
+                add_tiles_in_groups(work, begin, end, streams + k, std::min(group_patterns, count - k),
+                                    in.patterns + first + k);
         }
     }
     int literal = 0;
@@ -361,6 +355,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     const kernel_row &kernel = kernel_table[in.kernel_type];
     shared.literal_distance = norm.literal;
     shared.tile_distances = norm.tile_for_width ? norm.tile_for_width() : nullptr;
+    shared.group_distances = norm.group_for_width ? norm.group_for_width() : nullptr;
     shared.distance_error = norm.error_bound(in.d);
     shared.kernel_value = kernel.value;
     shared.kernel_tile = kernel.tile_for_width();

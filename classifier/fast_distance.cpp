@@ -44,60 +44,84 @@ namespace {
 constexpr double smallest_certain_sum = 0x1p-1000;
 constexpr double largest_certain_sum = 0x1p+1000;
 
-// The tile's templates as tile_lanes / W vectors of W lanes per column, one
-// accumulator each, so that the additions of different vectors overlap.
-template <int W>
-VENDRAL_LANE_INLINE typename simd<W>::value column(const double *tile, int32_t d, int32_t i, int v) {
-    // Vector v covers lanes v*W.. of the tile: block v*W / block_lanes.
-    const int block = v * W / block_lanes, offset = v * W % block_lanes;
-    return simd<W>::load(tile + (static_cast<size_t>(block) * d + i) * block_lanes + offset);
-}
-
-template <int W>
-VENDRAL_LANE_INLINE void sum_of_absolutes(const double *tile, const double *pattern, int32_t d,
-                                          double *distance) {
-    using S = simd<W>;
-    constexpr int vectors = tile_lanes / W;
-    typename S::value sum[vectors] = {};
-    for (int32_t i = 0; i < d; ++i) {
-        const typename S::value b = S::broadcast(pattern[i]);
-        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(b - column<W>(tile, d, i, v));
+// What each regime adds per column to a pair's accumulator, given the
+// difference b - a of that column. Each pair's terms are added in index
+// order, as the literal distance adds them.
+struct add_absolute {
+    template <int W>
+    static VENDRAL_LANE_INLINE typename simd<W>::value add(typename simd<W>::value sum,
+                                                           typename simd<W>::value difference) {
+        return sum + absolute<W>(difference);
     }
-    for (int v = 0; v < vectors; ++v) S::store(distance + v * W, sum[v]);
-}
+};
 
-template <int W>
-VENDRAL_LANE_INLINE void largest_absolute(const double *tile, const double *pattern, int32_t d,
-                                          double *distance) {
+struct keep_largest {
+    template <int W>
+    static VENDRAL_LANE_INLINE typename simd<W>::value add(typename simd<W>::value largest,
+                                                           typename simd<W>::value difference) {
+        const typename simd<W>::value x = absolute<W>(difference);
+        // A NaN difference never compares greater, so it never becomes the maximum.
+        return simd<W>::select(x > largest, x, largest);
+    }
+};
+
+// |difference|^power, power 2, 3 or 4.
+template <int power>
+struct add_power {
+    template <int W>
+    static VENDRAL_LANE_INLINE typename simd<W>::value add(typename simd<W>::value sum,
+                                                           typename simd<W>::value difference) {
+        const typename simd<W>::value x = absolute<W>(difference);
+        const typename simd<W>::value square = x * x;
+        return sum + (power == 2 ? square : (power == 3 ? square * x : square * square));
+    }
+};
+
+// Accumulates `patterns` patterns against the tile's tile_lanes / W vectors
+// of templates, strip vectors at a time: per column, each template vector
+// loaded serves every pattern and each pattern value broadcast serves every
+// vector of the strip, with patterns x strip accumulators in registers.
+// sums[k * tile_lanes + lane] for pattern k.
+template <int W, int patterns, int strip, typename step>
+VENDRAL_LANE_INLINE void accumulate(const double *tile, const double *const *pattern, int32_t d, double *sums) {
     using S = simd<W>;
+    using value = typename S::value;
     constexpr int vectors = tile_lanes / W;
-    typename S::value largest[vectors] = {};
-    for (int32_t i = 0; i < d; ++i) {
-        const typename S::value b = S::broadcast(pattern[i]);
-        for (int v = 0; v < vectors; ++v) {
-            const typename S::value difference = absolute<W>(b - column<W>(tile, d, i, v));
-            // A NaN difference never compares greater, so it never becomes the maximum.
-            largest[v] = S::select(difference > largest[v], difference, largest[v]);
+    static_assert(vectors % strip == 0, "whole strips");
+    for (int first = 0; first < vectors; first += strip) {
+        value sum[patterns][strip];
+        for (int k = 0; k < patterns; ++k)
+            for (int v = 0; v < strip; ++v) sum[k][v] = S::broadcast(0.0);
+        // Vector v covers lanes v*W.. of the tile: block v*W / block_lanes.
+        const double *at[strip];
+        for (int v = 0; v < strip; ++v)
+            at[v] = tile + static_cast<size_t>((first + v) * W / block_lanes) * d * block_lanes +
+                    (first + v) * W % block_lanes;
+        for (int32_t i = 0; i < d; ++i) {
+            value column[strip];
+            for (int v = 0; v < strip; ++v) column[v] = S::load(at[v] + static_cast<size_t>(i) * block_lanes);
+            for (int k = 0; k < patterns; ++k) {
+                const value b = S::broadcast(pattern[k][i]);
+                for (int v = 0; v < strip; ++v) sum[k][v] = step::template add<W>(sum[k][v], b - column[v]);
+            }
         }
+        for (int k = 0; k < patterns; ++k)
+            for (int v = 0; v < strip; ++v) S::store(sums + k * tile_lanes + (first + v) * W, sum[k][v]);
     }
-    for (int v = 0; v < vectors; ++v) S::store(distance + v * W, largest[v]);
 }
 
-// Sums of |difference|^power, power 2, 3 or 4.
-template <int power, int W>
-VENDRAL_LANE_INLINE void power_sums(const double *tile, const double *pattern, int32_t d, double *sums) {
-    using S = simd<W>;
-    constexpr int vectors = tile_lanes / W;
-    typename S::value sum[vectors] = {};
-    for (int32_t i = 0; i < d; ++i) {
-        const typename S::value b = S::broadcast(pattern[i]);
-        for (int v = 0; v < vectors; ++v) {
-            const typename S::value x = absolute<W>(b - column<W>(tile, d, i, v));
-            const typename S::value square = x * x;
-            sum[v] += power == 2 ? square : (power == 3 ? square * x : square * square);
-        }
-    }
-    for (int v = 0; v < vectors; ++v) S::store(sums + v * W, sum[v]);
+// One pattern: every vector of the tile its own accumulator, so that their
+// additions overlap.
+template <int W, typename step>
+VENDRAL_LANE_INLINE void one_pattern(const double *tile, const double *pattern, int32_t d, double *sums) {
+    accumulate<W, 1, tile_lanes / W, step>(tile, &pattern, d, sums);
+}
+
+// group_patterns patterns: 4 x 4 accumulators with AVX-512's 32 registers,
+// 4 x 2 with 16.
+template <int W, typename step>
+VENDRAL_LANE_INLINE void pattern_group(const double *tile, const double *const *patterns, int32_t d, double *sums) {
+    accumulate<W, group_patterns, W == 8 ? 4 : 2, step>(tile, patterns, d, sums);
 }
 
 // A sum outside the checked range is still exact when every difference of
@@ -137,54 +161,99 @@ VENDRAL_LANE_INLINE bool sums_in_range(const double *sums, const double *tile, c
     return all || sums_are_bounded(sums, tile, pattern, d, valid_lanes);
 }
 
-template <int W>
-VENDRAL_LANE_INLINE bool absolutes(const double *tile, const double *pattern, int32_t d, double,
-                                   int, double *distance) {
-    sum_of_absolutes<W>(tile, pattern, d, distance);
-    return true;
-}
-
-template <int W>
-VENDRAL_LANE_INLINE bool largest(const double *tile, const double *pattern, int32_t d, double, int,
-                                 double *distance) {
-    largest_absolute<W>(tile, pattern, d, distance);
-    return true;
-}
-
-template <int W>
-VENDRAL_LANE_INLINE bool squares(const double *tile, const double *pattern, int32_t d, double,
-                                 int valid_lanes, double *distance) {
-    power_sums<2, W>(tile, pattern, d, distance);
-    if (!sums_in_range<W>(distance, tile, pattern, d, valid_lanes)) return false;
-    for (int l = 0; l < tile_lanes; ++l) distance[l] = std::sqrt(distance[l]);
-    return true;
-}
-
-// The roots in vectors (lane_math.h), within cube_root_error and
-// fourth_root_error of the literal pow(s, 1/p).
+// The root of each power sum in place, in vectors: sqrt (p = 2), or the
+// vector roots (lane_math.h), within cube_root_error and fourth_root_error of
+// the literal pow(s, 1/p).
 template <int power, int W>
-VENDRAL_LANE_INLINE bool vector_root(const double *tile, const double *pattern, int32_t d, int valid_lanes,
-                                     double *distance) {
+VENDRAL_LANE_INLINE void take_roots(double *distance) {
     using S = simd<W>;
-    power_sums<power, W>(tile, pattern, d, distance);
-    if (!sums_in_range<W>(distance, tile, pattern, d, valid_lanes)) return false;
     for (int v = 0; v < tile_lanes / W; ++v) {
         const typename S::value sum = S::load(distance + v * W);
-        S::store(distance + v * W, power == 3 ? cube_root_of_sum<W>(sum) : fourth_root_of_sum<W>(sum));
+        S::store(distance + v * W, power == 2   ? square_root<W>(sum)
+                                   : power == 3 ? cube_root_of_sum<W>(sum)
+                                                : fourth_root_of_sum<W>(sum));
     }
+}
+
+// A regime's distances for one pattern: false when a valid lane is outside
+// what the bound covers.
+template <int power, typename step, int W>
+VENDRAL_LANE_INLINE bool regime(const double *tile, const double *pattern, int32_t d, int valid_lanes,
+                                double *distance) {
+    one_pattern<W, step>(tile, pattern, d, distance);
+    if (power == 0) return true;  // p = 1 and p = +inf: the literal arithmetic, any value
+    if (!sums_in_range<W>(distance, tile, pattern, d, valid_lanes)) return false;
+    take_roots<power, W>(distance);
     return true;
 }
 
-template <int W>
-VENDRAL_LANE_INLINE bool cubes(const double *tile, const double *pattern, int32_t d, double,
-                               int valid_lanes, double *distance) {
-    return vector_root<3, W>(tile, pattern, d, valid_lanes, distance);
+// ... and for group_patterns patterns: bit k of the result set when pattern
+// k's lanes are all covered.
+template <int power, typename step, int W>
+VENDRAL_LANE_INLINE int group_regime(const double *tile, const double *const *patterns, int32_t d, int valid_lanes,
+                                     double *distances) {
+    pattern_group<W, step>(tile, patterns, d, distances);
+    if (power == 0) return (1 << group_patterns) - 1;
+    int covered = 0;
+    for (int k = 0; k < group_patterns; ++k) {
+        double *distance = distances + k * tile_lanes;
+        if (!sums_in_range<W>(distance, tile, patterns[k], d, valid_lanes)) continue;
+        take_roots<power, W>(distance);
+        covered |= 1 << k;
+    }
+    return covered;
 }
 
 template <int W>
-VENDRAL_LANE_INLINE bool fourth_powers(const double *tile, const double *pattern, int32_t d, double,
-                                       int valid_lanes, double *distance) {
-    return vector_root<4, W>(tile, pattern, d, valid_lanes, distance);
+VENDRAL_LANE_INLINE bool absolutes(const double *tile, const double *pattern, int32_t d, double, int valid,
+                                   double *distance) {
+    return regime<0, add_absolute, W>(tile, pattern, d, valid, distance);
+}
+template <int W>
+VENDRAL_LANE_INLINE bool largest(const double *tile, const double *pattern, int32_t d, double, int valid,
+                                 double *distance) {
+    return regime<0, keep_largest, W>(tile, pattern, d, valid, distance);
+}
+template <int W>
+VENDRAL_LANE_INLINE bool squares(const double *tile, const double *pattern, int32_t d, double, int valid,
+                                 double *distance) {
+    return regime<2, add_power<2>, W>(tile, pattern, d, valid, distance);
+}
+template <int W>
+VENDRAL_LANE_INLINE bool cubes(const double *tile, const double *pattern, int32_t d, double, int valid,
+                               double *distance) {
+    return regime<3, add_power<3>, W>(tile, pattern, d, valid, distance);
+}
+template <int W>
+VENDRAL_LANE_INLINE bool fourth_powers(const double *tile, const double *pattern, int32_t d, double, int valid,
+                                       double *distance) {
+    return regime<4, add_power<4>, W>(tile, pattern, d, valid, distance);
+}
+
+template <int W>
+VENDRAL_LANE_INLINE int group_absolutes(const double *tile, const double *const *patterns, int32_t d, double,
+                                        int valid, double *distances) {
+    return group_regime<0, add_absolute, W>(tile, patterns, d, valid, distances);
+}
+template <int W>
+VENDRAL_LANE_INLINE int group_largest(const double *tile, const double *const *patterns, int32_t d, double,
+                                      int valid, double *distances) {
+    return group_regime<0, keep_largest, W>(tile, patterns, d, valid, distances);
+}
+template <int W>
+VENDRAL_LANE_INLINE int group_squares(const double *tile, const double *const *patterns, int32_t d, double,
+                                      int valid, double *distances) {
+    return group_regime<2, add_power<2>, W>(tile, patterns, d, valid, distances);
+}
+template <int W>
+VENDRAL_LANE_INLINE int group_cubes(const double *tile, const double *const *patterns, int32_t d, double,
+                                    int valid, double *distances) {
+    return group_regime<3, add_power<3>, W>(tile, patterns, d, valid, distances);
+}
+template <int W>
+VENDRAL_LANE_INLINE int group_fourth_powers(const double *tile, const double *const *patterns, int32_t d,
+                                            double, int valid, double *distances) {
+    return group_regime<4, add_power<4>, W>(tile, patterns, d, valid, distances);
 }
 
 }  // namespace
@@ -199,6 +268,17 @@ VENDRAL_DISTANCE_VARIANTS(largest_distances, largest)
 VENDRAL_DISTANCE_VARIANTS(squares_distances, squares)
 VENDRAL_DISTANCE_VARIANTS(cubes_distances, cubes)
 VENDRAL_DISTANCE_VARIANTS(fourth_powers_distances, fourth_powers)
+
+#define VENDRAL_GROUP_VARIANTS(name, body)                                                           \
+    VENDRAL_WIDTH_VARIANTS(name, int,                                                                \
+                           (const double *tile, const double *const *patterns, int32_t d, double p,  \
+                            int valid, double *distances),                                           \
+                           (tile, patterns, d, p, valid, distances), body)
+VENDRAL_GROUP_VARIANTS(absolutes_group_distances, group_absolutes)
+VENDRAL_GROUP_VARIANTS(largest_group_distances, group_largest)
+VENDRAL_GROUP_VARIANTS(squares_group_distances, group_squares)
+VENDRAL_GROUP_VARIANTS(cubes_group_distances, group_cubes)
+VENDRAL_GROUP_VARIANTS(fourth_powers_group_distances, group_fourth_powers)
 
 double distance_error_bound(int32_t d) { return (2.0 * d + 8.0) * 0x1p-53; }
 

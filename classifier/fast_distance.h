@@ -29,6 +29,11 @@ tile_distance_function largest_distances_for_width();
 tile_distance_function squares_distances_for_width();
 tile_distance_function cubes_distances_for_width();
 tile_distance_function fourth_powers_distances_for_width();
+group_distance_function absolutes_group_distances_for_width();
+group_distance_function largest_group_distances_for_width();
+group_distance_function squares_group_distances_for_width();
+group_distance_function cubes_group_distances_for_width();
+group_distance_function fourth_powers_group_distances_for_width();
 
 }  // namespace vendral
 

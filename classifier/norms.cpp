@@ -20,13 +20,17 @@ double same_bits(int32_t) { return 0.0; }
 }  // namespace
 
 const norm_row norm_table[] = {
-    {"min-norm", is_one, sum_of_absolute_differences, absolutes_distances_for_width, same_bits, nullptr},
-    {"max-norm", is_infinite, largest_absolute_difference, largest_distances_for_width, same_bits, nullptr},
-    {"euclidian-norm", is_two, power_distance, squares_distances_for_width, gram_error_bound,
-     gram_distances_for_width},
-    {"", is_three, power_distance, cubes_distances_for_width, distance_error_bound, nullptr},
-    {"", is_four, power_distance, fourth_powers_distances_for_width, distance_error_bound, nullptr},
-    {"", any, power_distance, nullptr, same_bits, nullptr},
+    {"min-norm", is_one, sum_of_absolute_differences, absolutes_distances_for_width,
+     absolutes_group_distances_for_width, same_bits, nullptr},
+    {"max-norm", is_infinite, largest_absolute_difference, largest_distances_for_width,
+     largest_group_distances_for_width, same_bits, nullptr},
+    {"euclidian-norm", is_two, power_distance, squares_distances_for_width, squares_group_distances_for_width,
+     gram_error_bound, gram_distances_for_width},
+    {"", is_three, power_distance, cubes_distances_for_width, cubes_group_distances_for_width,
+     distance_error_bound, nullptr},
+    {"", is_four, power_distance, fourth_powers_distances_for_width, fourth_powers_group_distances_for_width,
+     distance_error_bound, nullptr},
+    {"", any, power_distance, nullptr, nullptr, same_bits, nullptr},
 };
 
 const norm_row &norm_for(double p) {

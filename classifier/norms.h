@@ -18,12 +18,21 @@ using distance_function = double (*)(const double *a, const double *b, int32_t d
 using tile_distance_function = bool (*)(const double *tile, const double *pattern, int32_t d, double p,
                                         int valid_lanes, double *distance);
 
+// The same for group_patterns patterns at once (register-blocked: each
+// template vector loaded serves every pattern): group_patterns * tile_lanes
+// distances, pattern k's from distances + k * tile_lanes. Bit k of the
+// result is set when pattern k's valid lanes are all covered by the bound.
+constexpr int group_patterns = gram_patterns;
+using group_distance_function = int (*)(const double *tile, const double *const *patterns, int32_t d, double p,
+                                        int valid_lanes, double *distances);
+
 struct norm_row {
     const char *display_name;  // in the summary heading; empty for most p
     bool (*selects)(double p);  // exact comparison; the last row takes every p
     distance_function literal;
     // Vectorised at the vector width in use; null: the literal distance throughout.
     tile_distance_function (*tile_for_width)();
+    group_distance_function (*group_for_width)();  // null exactly where tile_for_width is
     // Relative bound on |tile distance - literal distance| over d columns
     // (0: the same bits), for the tile or the dot-product distances.
     double (*error_bound)(int32_t d);

@@ -164,9 +164,14 @@ mutant literal_pow_as_products classifier/distance.cpp \
 mutant cauchy_fused_multiply_add classifier/fast_kernels.cpp \
     "        const typename S::value k = 1.0 / (q * q + 1.0);" \
     "        typename S::value k = q; for (int l = 0; l < W; ++l) k[l] = 1.0 / std::fma(q[l], q[l], 1.0);"
-mutant absolutes_summed_last_column_first classifier/fast_distance.cpp \
-    "        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(b - column<W>(tile, d, i, v));" \
-    "        for (int v = 0; v < vectors; ++v) sum[v] += absolute<W>(S::broadcast(pattern[d - 1 - i]) - column<W>(tile, d, d - 1 - i, v));"
+mutant columns_summed_last_first classifier/fast_distance.cpp \
+    "            for (int v = 0; v < strip; ++v) column[v] = S::load(at[v] + static_cast<size_t>(i) * block_lanes);" \
+    "            for (int v = 0; v < strip; ++v) column[v] = S::load(at[v] + static_cast<size_t>(d - 1 - i) * block_lanes);" \
+    "                const value b = S::broadcast(pattern[k][i]);" \
+    "                const value b = S::broadcast(pattern[k][d - 1 - i]);"
+# A pattern of a group taken as covered whatever its sums.
+mutant group_range_unchecked classifier/fast_distance.cpp \
+    "        if (!sums_in_range<W>(distance, tile, patterns[k], d, valid_lanes)) continue;" ""
 
 # Replaces each text of a mutant in its file (in the scratch copy); fails
 # loudly unless each occurs exactly once.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -75,6 +76,59 @@ TEST(DistanceBounds, TileDistancesStayWithinTheRegimeBound) {
                             ASSERT_LE(std::fabs(fast[l] - literal), bound * literal) << "lane " << l;
                         }
                     }
+            }
+        }
+    });
+}
+
+// The engine takes its distances group_patterns patterns at a time; each
+// pattern's must be the one-pattern function's, bit for bit (so the bound
+// test above covers them), and a pattern is flagged exactly when the
+// one-pattern function flags it, whatever the others do.
+TEST(DistanceBounds, PatternGroupsGiveEachPatternsOwnDistancesAndFlags) {
+    std::mt19937_64 random(57);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_int_distribution<int> scale(-100, 100);
+    at_every_width([&] {
+        for (const norm_row &norm : norm_table) {
+            if (norm.tile_for_width == nullptr) continue;
+            ASSERT_NE(norm.group_for_width, nullptr);
+            const tile_distance_function one = norm.tile_for_width();
+            const group_distance_function group = norm.group_for_width();
+            for (double p : {1.0, 2.0, 3.0, 4.0, HUGE_VAL}) {
+                if (&norm_for(p) != &norm) continue;
+                for (int d : {1, 5, 16}) {
+                    const auto rows = adversarial_rows(random, d, 1, p);
+                    const std::vector<double> tile = pack(rows, d);
+                    std::vector<std::vector<double>> patterns(group_patterns, std::vector<double>(d));
+                    for (auto &pattern : patterns)
+                        for (double &x : pattern) x = std::ldexp(unit(random), scale(random));
+                    // Pattern 1 meets a template at its own place (a zero sum,
+                    // covered); pattern 2 one far beyond the covered range.
+                    patterns[1] = rows[3];
+                    patterns[2][0] = 0x1p+700;
+                    const double *at[group_patterns];
+                    for (int k = 0; k < group_patterns; ++k) at[k] = patterns[k].data();
+                    for (int valid : {tile_lanes, 3}) {
+                        SCOPED_TRACE("p " + std::to_string(p) + " d " + std::to_string(d) + " valid " +
+                                     std::to_string(valid));
+                        std::vector<double> together(static_cast<size_t>(group_patterns) * tile_lanes);
+                        const int flags = group(tile.data(), at, d, p, valid, together.data());
+                        for (int k = 0; k < group_patterns; ++k) {
+                            double alone[tile_lanes];
+                            const bool covered = one(tile.data(), at[k], d, p, valid, alone);
+                            ASSERT_EQ((flags >> k & 1) != 0, covered) << "pattern " << k;
+                            if (!covered) continue;
+                            for (int l = 0; l < tile_lanes; ++l)
+                                ASSERT_EQ(std::memcmp(&alone[l], &together[k * tile_lanes + l], sizeof(double)), 0)
+                                    << "pattern " << k << " lane " << l << ": " << alone[l] << " against "
+                                    << together[k * tile_lanes + l];
+                        }
+                        if (p != 1.0 && p != HUGE_VAL) {
+                            EXPECT_EQ(flags >> 2 & 1, 0) << "the far pattern is flagged";
+                        }
+                    }
+                }
             }
         }
     });
