@@ -153,17 +153,12 @@ struct class_stream {
     // and the rule only counts them.
     void add_singletons(const shared_work &work, int32_t first_class) {
         close(work, first_class);
-        double error[tile_lanes];
-        int above = 0;  // counted without branches, so that the loop runs in vectors
-        for (int l = 0; l < tile_lanes; ++l) {
-            error[l] = class_score_bound(work.bound, kernels.sensitivity[l], kernels.value[l], 1);
-            above += !(rule.best - kernels.value[l] > rule.best_error + error[l]);
-        }
-        if (above == 0) {
+        if (all_clear_below(work.bound, rule.best, rule.best_error, kernels.value, kernels.sensitivity)) {
             rule.next_class += tile_lanes;
             return;
         }
-        for (int l = 0; l < tile_lanes; ++l) rule.take(kernels.value[l], error[l]);
+        for (int l = 0; l < tile_lanes; ++l)
+            rule.take(kernels.value[l], class_score_bound(work.bound, kernels.sensitivity[l], kernels.value[l], 1));
     }
 
     void add_lane(const shared_work &work, int32_t c, double lane_value, double lane_sensitivity) {

@@ -3,6 +3,7 @@
 #ifndef VENDRAL_CLASSIFIER_FAST_KERNELS_H
 #define VENDRAL_CLASSIFIER_FAST_KERNELS_H
 
+#include <algorithm>
 #include <cstdint>
 
 #include "classifier.h"
@@ -64,6 +65,25 @@ inline double class_score_bound(const kernel_bound &bound, double sensitivity, d
                    n * 0x1p-52 * value);
 }
 
+// Whether every lane of a tile, each the one term of its own class, scores
+// clearly below best (whose bound is best_error): each lane's own score
+// bound above, and best - value beyond both bounds. Settled for all lanes
+// at once from the largest value and the largest sensitivity: a lane's
+// bound grows with both, and best - value falls as value grows, so a tile
+// whose largest value is clear by the largest bound has every lane clear by
+// its own. A NaN or infinite lane poisons the check (x * 0 is NaN for
+// both): false, and the caller takes the lanes one by one.
+inline bool all_clear_below(const kernel_bound &bound, double best, double best_error, const double *values,
+                            const double *sensitivities) {
+    double largest_value = 0.0, largest_sensitivity = 0.0, poison = 0.0;
+    for (int l = 0; l < kernel_lanes; ++l) {
+        largest_value = std::max(largest_value, values[l]);
+        largest_sensitivity = std::max(largest_sensitivity, sensitivities[l]);
+        poison += (values[l] + sensitivities[l]) * 0.0;
+    }
+    const double largest_error = class_score_bound(bound, largest_sensitivity, largest_value, 1);
+    return poison == 0.0 && best - largest_value > best_error + largest_error;
+}
 
 // exp(a) for -700 <= a <= 0 within exp_relative_error; 0 below -700, where the
 // true value is below 2^-1009. Exposed for its test.

@@ -150,11 +150,18 @@ mutant sine_claim_over_1000 classifier/lane_math.h \
     "constexpr double sine_error = 0x1p-49;" "constexpr double sine_error = 0x1p-49 / 1000;"
 # The streamed rule: one-template classes settled a tile at a time, and
 # classes without templates.
-mutant singleton_tiles_unchecked classifier/engine.cpp \
-    "above += !(rule.best - kernels.value[l] > rule.best_error + error[l]);" "above += 0;"
-mutant singleton_margin_without_bounds classifier/engine.cpp \
-    "above += !(rule.best - kernels.value[l] > rule.best_error + error[l]);" \
-    "above += !(rule.best - kernels.value[l] > 0.0);"
+mutant singleton_tiles_unchecked classifier/fast_kernels.h \
+    "    return poison == 0.0 && best - largest_value > best_error + largest_error;" \
+    "    return true;"
+mutant singleton_margin_without_bounds classifier/fast_kernels.h \
+    "    return poison == 0.0 && best - largest_value > best_error + largest_error;" \
+    "    return poison == 0.0 && best - largest_value > 0.0;"
+mutant singleton_poison_ignored classifier/fast_kernels.h \
+    "    return poison == 0.0 && best - largest_value > best_error + largest_error;" \
+    "    return best - largest_value > best_error + largest_error;"
+mutant singleton_smallest_sensitivity classifier/fast_kernels.h \
+    "        largest_sensitivity = std::max(largest_sensitivity, sensitivities[l]);" \
+    "        largest_sensitivity = l == 0 ? sensitivities[l] : std::min(largest_sensitivity, sensitivities[l]);"
 mutant empty_classes_skipped classifier/engine.cpp \
     "        while (rule.next_class < next) rule.take(0.0, 0.0);" "        rule.next_class = std::max(rule.next_class, next);"
 # Arithmetic the bounds take as given.

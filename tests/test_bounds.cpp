@@ -316,6 +316,53 @@ TEST(ScoreBounds, ClassSumsInTheEnginesOrderStayWithinTheClassBound) {
     });
 }
 
+// A tile of one-template classes is passed over at once only when every
+// lane, on its own bound, is clearly below the best score: random tiles with
+// values and sensitivities spread over many scales, the best placed just
+// above or just below what the lanes' own bounds allow.
+TEST(ScoreBounds, SingletonTilesPassOnlyWhenEveryLaneIsClearOnItsOwnBound) {
+    std::mt19937_64 random(77);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const kernel_bound bound = gaussian_bound(norm_table[2].error_bound(16));
+    int passed = 0, held = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        double values[kernel_lanes], sensitivities[kernel_lanes];
+        for (int l = 0; l < kernel_lanes; ++l) {
+            values[l] = std::ldexp(unit(random), -static_cast<int>(40 * unit(random)));
+            sensitivities[l] = values[l] * std::ldexp(unit(random), static_cast<int>(12 * unit(random)));
+        }
+        // Where each lane needs the best to be, and the best placed near the
+        // most demanding lane's need, on either side.
+        const double best_error = std::ldexp(unit(random), -60);
+        double needed = 0.0;
+        for (int l = 0; l < kernel_lanes; ++l)
+            needed = std::max(needed, values[l] + best_error + class_score_bound(bound, sensitivities[l], values[l], 1));
+        const double best = needed * (1.0 + (unit(random) - 0.7) * 0x1p-30);
+        bool every_lane_clear = true;
+        for (int l = 0; l < kernel_lanes; ++l)
+            every_lane_clear = every_lane_clear &&
+                               best - values[l] > best_error + class_score_bound(bound, sensitivities[l], values[l], 1);
+        const bool pass = all_clear_below(bound, best, best_error, values, sensitivities);
+        if (pass) {
+            ASSERT_TRUE(every_lane_clear) << "trial " << trial;
+            ++passed;
+        } else {
+            ++held;
+        }
+    }
+    // Both outcomes occur, so the check is neither always nor never taken.
+    EXPECT_GT(passed, 1000);
+    EXPECT_GT(held, 1000);
+    // A NaN lane is never passed over, however far below the best it seems.
+    double values[kernel_lanes] = {}, sensitivities[kernel_lanes] = {};
+    EXPECT_TRUE(all_clear_below(bound, 1.0, 0.0, values, sensitivities));
+    values[7] = NAN;
+    EXPECT_FALSE(all_clear_below(bound, 1.0, 0.0, values, sensitivities));
+    values[7] = 0.0;
+    sensitivities[30] = NAN;
+    EXPECT_FALSE(all_clear_below(bound, 1.0, 0.0, values, sensitivities));
+}
+
 TEST(ScoreBounds, ApproximateExpStaysWithinItsClaimedError) {
     // Against the library's exp (within 1 ulp of the truth) over the whole
     // range the kernels use, densely near 0 and near the underflow floor.
