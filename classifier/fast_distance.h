@@ -19,6 +19,11 @@ constexpr int tile_lanes = tile_blocks * block_lanes;
 // d columns, for distances not flagged uncertain. See fast_distance.cpp.
 double distance_error_bound(int32_t d);
 
+// The same for any other p of the general regime (fast_distance.cpp), p up
+// to general_largest_p.
+double general_power_error_bound(int32_t d);
+constexpr double general_largest_p = 64.0;
+
 // The tile functions of the regimes that have one (norms.h), each for the
 // vector width in use. tile: tile_blocks blocks of d columns of block_lanes
 // doubles; each writes tile_lanes distances and returns false when the first
@@ -29,11 +34,13 @@ tile_distance_function largest_distances_for_width();
 tile_distance_function squares_distances_for_width();
 tile_distance_function cubes_distances_for_width();
 tile_distance_function fourth_powers_distances_for_width();
+tile_distance_function general_powers_distances_for_width();
 group_distance_function absolutes_group_distances_for_width();
 group_distance_function largest_group_distances_for_width();
 group_distance_function squares_group_distances_for_width();
 group_distance_function cubes_group_distances_for_width();
 group_distance_function fourth_powers_group_distances_for_width();
+group_distance_function general_powers_group_distances_for_width();
 
 }  // namespace vendral
 

@@ -2,7 +2,7 @@
 // bits: the engine only uses them where the decision is clear by more than
 // the bounds computed here.
 //
-// approximate_exp(a), -700 <= a <= 0 (lane_math.h): k = round(a / ln 2) by
+// approximate_exp(a), -700 <= a <= 705 (lane_math.h): k = round(a / ln 2) by
 // the 1.5 * 2^52 shift, r = a - k ln2_hi - k ln2_lo (ln2_hi has 32
 // significant bits, so k ln2_hi is exact for |k| < 2^20), |r| <= 0.3466 +
 // 2^-40. exp(r) by its Taylor polynomial of degree 11 in Horner form:
@@ -12,9 +12,9 @@
 // the reduction adds at most 2^-52. A step fused into one instruction (the
 // gaussian and laplacian tiles are compiled with contraction on, in
 // exp_kernels.cpp) rounds once instead of twice, which only tightens this;
-// the products k ln2_hi are exact either way. Scaling by 2^k (k >= -1010, a
-// normal number) is exact. Total below 2^-45.3; exp_relative_error claims
-// 2^-44.
+// the products k ln2_hi are exact either way. Scaling by 2^k (-1010 <= k <=
+// 1018, a normal number) is exact. Total below 2^-45.3; exp_relative_error
+// claims 2^-44.
 //
 // Bounds against the literal value, u = 2^-53, e_x the distance's relative
 // error, q = x/h (ours x * (1/h), a multiplication being much cheaper than a

@@ -31,6 +31,13 @@ VENDRAL_LANE_INLINE void sines_body(const double *in, double *out, int32_t count
     over_lanes<W, sine<W>>(in, out, count);
 }
 
+template <int W>
+VENDRAL_LANE_INLINE void natural_logs_body(const double *in, double *out, int32_t count) {
+    over_lanes<W, natural_log<W>>(in, out, count);
+}
+
+VENDRAL_WIDTH_VARIANTS(natural_logs_lanes, void, (const double *in, double *out, int32_t count), (in, out, count),
+                       natural_logs_body)
 VENDRAL_WIDTH_VARIANTS(cube_roots_lanes, void, (const double *in, double *out, int32_t count), (in, out, count),
                        cube_roots_body)
 VENDRAL_WIDTH_VARIANTS(fourth_roots_lanes, void, (const double *in, double *out, int32_t count), (in, out, count),
@@ -47,5 +54,7 @@ void fourth_roots_of_sums(const double *in, double *out, int32_t count) {
 }
 
 void sines(const double *in, double *out, int32_t count) { sines_lanes_for_width()(in, out, count); }
+
+void natural_logs(const double *in, double *out, int32_t count) { natural_logs_lanes_for_width()(in, out, count); }
 
 }  // namespace vendral

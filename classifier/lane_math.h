@@ -42,6 +42,23 @@
 // terms fall fast). A rounding of r by 2u moves the result by 2u. In all
 // within 8u absolute of sin(v); sine_error claims 2^-49 (16u). Outside that
 // range of v the caller must not use it (sine_range).
+//
+// natural_log(x), x a positive normal double: x = 2^e m with m in
+// [sqrt(1/2), sqrt(2)) from the bits (exact), f = m - 1 (exact: Sterbenz),
+// s = f / (2 + f) within 2.01u relative (two roundings), |s| <= 0.1716.
+// ln m = 2 atanh(s) = 2s + 2s z Q(z), z = s^2, Q(z) = 1/3 + z/5 + ... + z^8/19:
+// the terms left out sum below 2|s|^21 / (21 (1 - s^2)) < 2^-56.8. The
+// correction 2s z Q(z) is below 0.0102 |2s|, so its own roundings (a few u
+// of it) stay below 0.05u |2s|; the final addition rounds by u. atanh' =
+// 1/(1 - s^2) <= 1.03 turns s's 2.01u into 2.08u |2s| <= 2.08u |ln m|
+// (atanh(s) >= s). So ln m is within 3.2u |ln m| + 2^-56.8. Then ln x =
+// e ln2_hi + (ln m + e ln2_lo): ln2_hi has 32 significant bits, so e ln2_hi
+// is exact for |e| <= 1075; ln2_hi + ln2_lo is within 2^-85 of ln 2 (times
+// |e|: 2^-74.9); e ln2_lo (below 2.1e-7) rounds by u of itself, the inner
+// sum by u of |ln m| + 2.1e-7, the outer by u |ln x|. With e = 0 ln x is
+// ln m; otherwise |ln x| >= ln 2 - 0.347 >= |ln m|. In all within
+// 5.3u |ln x| + 2^-56.5; log_relative_error and log_absolute_error claim
+// 8u and 2^-55. Zero, subnormal, infinite and NaN x must not come here.
 #ifndef VENDRAL_CLASSIFIER_LANE_MATH_H
 #define VENDRAL_CLASSIFIER_LANE_MATH_H
 
@@ -56,9 +73,12 @@ constexpr double cube_root_error = 4 * 0x1p-53;    // relative, against pow(s, 1
 constexpr double fourth_root_error = 3 * 0x1p-53;  // relative, against pow(s, 0.25)
 constexpr double root_smallest_sum = 0x1p-1000;    // the roots' argument range
 constexpr double root_largest_sum = 0x1p+1000;
+constexpr double log_relative_error = 8 * 0x1p-53;  // natural_log: times |ln x|, plus
+constexpr double log_absolute_error = 0x1p-55;      // ... this, against ln x
 constexpr double sine_error = 0x1p-49;  // absolute, against sin(v)
 constexpr double sine_range = 0x1p+20;  // 0 <= v <= sine_range
-// exp(a) for -700 <= a <= 0 (see fast_kernels.cpp for its error); 0 below.
+// exp(a) for -700 <= a <= 705 (see fast_kernels.cpp for its error; the
+// kernels use a <= 0, the general-p distances up to 705); 0 below.
 constexpr double exp_floor = -700.0;
 
 template <int W>
@@ -86,6 +106,35 @@ VENDRAL_LANE_INLINE typename simd<W>::value approximate_exp_lanes(typename simd<
     const value scale = S::from_bits(exponent << 52);
     // A NaN argument fails the comparison and stays NaN.
     return S::select(a < exp_floor, S::broadcast(0.0), p * scale);
+}
+
+template <int W>
+VENDRAL_LANE_INLINE typename simd<W>::value natural_log(typename simd<W>::value x) {
+    using S = simd<W>;
+    using value = typename S::value;
+    using bits = typename S::bits;
+    const bits x_bits = S::to_bits(x);
+    // m in [1, 2) and e as a double (2^52 + e in the bits, as cube_root_of_sum does).
+    value m = S::from_bits((x_bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+    value e = S::from_bits((x_bits >> 52) + 0x4330000000000000ull) - (0x1p52 + 1023.0);
+    const auto high = m >= 1.4142135623730951;
+    m = S::select(high, m * 0.5, m);
+    e = S::select(high, e + 1.0, e);
+    const value f = m - 1.0;
+    const value s = f / (f + 2.0);
+    const value z = s * s;
+    value q = S::broadcast(1.0 / 19);
+    q = q * z + 1.0 / 17;
+    q = q * z + 1.0 / 15;
+    q = q * z + 1.0 / 13;
+    q = q * z + 1.0 / 11;
+    q = q * z + 1.0 / 9;
+    q = q * z + 1.0 / 7;
+    q = q * z + 1.0 / 5;
+    q = q * z + 1.0 / 3;
+    const value twice_s = s + s;
+    const value log_m = twice_s + twice_s * (z * q);
+    return e * 0x1.62e42fee00000p-1 + (log_m + e * 0x1.a39ef35793c76p-33);
 }
 
 // Lane by lane: compilers turn the loop into the vector instruction where
@@ -170,6 +219,7 @@ VENDRAL_LANE_INLINE typename simd<W>::value sine(typename simd<W>::value v) {
 void cube_roots_of_sums(const double *in, double *out, int32_t count);
 void fourth_roots_of_sums(const double *in, double *out, int32_t count);
 void sines(const double *in, double *out, int32_t count);
+void natural_logs(const double *in, double *out, int32_t count);
 
 }  // namespace vendral
 

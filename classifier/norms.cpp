@@ -13,6 +13,9 @@ bool is_infinite(double p) { return p == HUGE_VAL; }
 bool is_two(double p) { return p == 2.0; }
 bool is_three(double p) { return p == 3.0; }
 bool is_four(double p) { return p == 4.0; }
+// p = 2, 3 and 4 are taken by the rows above; beyond general_largest_p the
+// general regime's bound grows with p.
+bool is_general(double p) { return p > 1.0 && p <= general_largest_p; }
 bool any(double) { return true; }
 
 double same_bits(int32_t) { return 0.0; }
@@ -30,6 +33,8 @@ const norm_row norm_table[] = {
      distance_error_bound, nullptr},
     {"", is_four, power_distance, fourth_powers_distances_for_width, fourth_powers_group_distances_for_width,
      distance_error_bound, nullptr},
+    {"", is_general, power_distance, general_powers_distances_for_width, general_powers_group_distances_for_width,
+     general_power_error_bound, nullptr},
     {"", any, power_distance, nullptr, nullptr, same_bits, nullptr},
 };
 

@@ -41,7 +41,7 @@ struct norm_row {
     gram_distance_function (*gram_for_width)();
 };
 
-constexpr int norm_count = 6;
+constexpr int norm_count = 7;
 extern const norm_row norm_table[norm_count];
 
 // The first row that selects p.

@@ -119,6 +119,20 @@ mutant distance_bound_over_1000 classifier/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return (2.0 * d + 8.0) * 0x1p-53 / 1000; }"
 mutant distance_range_unchecked classifier/fast_distance.cpp \
     "        if (s >= smallest_certain_sum && s <= largest_certain_sum) continue;" "        continue;"
+# General p: its bound, its floor, the log's series, NaN differences, the
+# clamp that keeps the exp in range.
+mutant general_bound_over_1000 classifier/fast_distance.cpp \
+    "double general_power_error_bound(int32_t d) { return 0x1p-39 + (2.1 * d + 3.0) * 0x1p-53; }" \
+    "double general_power_error_bound(int32_t d) { return (0x1p-39 + (2.1 * d + 3.0) * 0x1p-53) / 1000; }"
+mutant general_floor_too_low classifier/fast_distance.cpp \
+    "constexpr double general_smallest_sum = 0x1p-900;" "constexpr double general_smallest_sum = 0x1p-1000;"
+mutant log_series_short classifier/lane_math.h \
+    "    value q = S::broadcast(1.0 / 19);
+    q = q * z + 1.0 / 17;" "    value q = S::broadcast(1.0 / 17);"
+mutant general_nan_difference_dropped classifier/fast_distance.cpp \
+    "        return sum + S::select(normal, term, x * 0.0);" "        return sum + S::select(normal, term, S::broadcast(0.0));"
+mutant general_exp_unclamped classifier/fast_distance.cpp \
+    "approximate_exp_lanes<W>(S::select(y <= 705.0, y, S::broadcast(705.0)));" "approximate_exp_lanes<W>(y);"
 # The same range, checked in vectors before any lane is looked at alone.
 mutant vector_range_misses_underflow classifier/fast_distance.cpp \
     "        inside = S::select(sum >= smallest_certain_sum, inside, zero);" ""

@@ -34,18 +34,27 @@ std::vector<double> pack(const std::vector<std::vector<double>> &rows, int d) {
     return tile;
 }
 
+// The powers the regimes take: 1, 2, 3, 4, +inf, and general ones (any p up
+// to 64), including the ends of that range.
+const double every_regime[] = {1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 7.25, 64.0, HUGE_VAL};
+
 // A pattern at the origin and tile_lanes template rows: differences in
-// [1, 2) (where x*x and pow part ways), scaled over a wide range, or one
-// large column with the others tiny enough for their terms to underflow.
+// [1, 2) (where x*x and pow part ways), scaled over a wide range (as wide as
+// keeps the sums in range), or one large column with the others tiny enough
+// for their terms to underflow (for general p: to fall below e^-700, which
+// the fast terms take as 0).
 std::vector<std::vector<double>> adversarial_rows(std::mt19937_64 &random, int d, int style, double p) {
     std::uniform_real_distribution<double> unit(1.0, 2.0);
-    std::uniform_int_distribution<int> exponent(-230, 230);
+    const bool general = p != 1.0 && p != 2.0 && p != 3.0 && p != 4.0 && p != HUGE_VAL;
+    const int widest = general ? std::min(230, static_cast<int>(800 / p)) : 230;
+    std::uniform_int_distribution<int> exponent(-widest, widest);
     std::vector<std::vector<double>> rows(tile_lanes, std::vector<double>(d));
     for (auto &row : rows) {
         const int scale = style == 1 ? exponent(random) : 0;
         for (int i = 0; i < d; ++i) {
             double x = std::ldexp(unit(random), scale);
-            if (style == 2 && i > 0) x = std::ldexp(unit(random), p == 2.0 ? -537 : -360);
+            if (style == 2 && i > 0)
+                x = std::ldexp(unit(random), general ? -static_cast<int>(std::ceil(1020 / p)) : p == 2.0 ? -537 : -360);
             row[i] = (i % 2 ? -x : x);
         }
     }
@@ -60,7 +69,7 @@ TEST(DistanceBounds, TileDistancesStayWithinTheRegimeBound) {
         for (const norm_row &norm : norm_table) {
             if (norm.tile_for_width == nullptr) continue;
             const tile_distance_function distances = norm.tile_for_width();
-            for (double p : {1.0, 2.0, 3.0, 4.0, HUGE_VAL}) {
+            for (double p : every_regime) {
                 if (&norm_for(p) != &norm) continue;
                 for (int d : {1, 2, 3, 7, 16, 33})
                     for (int style = 0; style < 3; ++style) {
@@ -81,6 +90,36 @@ TEST(DistanceBounds, TileDistancesStayWithinTheRegimeBound) {
     });
 }
 
+// General p: sums below 2^-900 (where terms the fast side drops could
+// matter) or above 2^1000 are flagged, and so are NaN, infinite and
+// subnormal differences; a zero sum from identical rows stays exact.
+TEST(DistanceBounds, GeneralPowerSumsOutsideTheirRangeAreFlagged) {
+    at_every_width([&] {
+        for (double p : {1.5, 7.25, 64.0}) {
+            const tile_distance_function distances = norm_for(p).tile_for_width();
+            ASSERT_NE(distances, nullptr) << p;
+            const std::vector<double> pattern{0.5, 0.0};
+            std::vector<std::vector<double>> rows(tile_lanes, std::vector<double>{0.5, 1.0});
+            rows[5] = pattern;
+            double fast[tile_lanes];
+            ASSERT_TRUE(distances(pack(rows, 2).data(), pattern.data(), 2, p, tile_lanes, fast)) << p;
+            EXPECT_EQ(fast[5], 0.0);
+            EXPECT_NEAR(fast[0], 1.0, 1e-12);
+            // Sums of about 2^-950 and above 2^1010, then the special differences.
+            const double low = std::ldexp(1.0, static_cast<int>(std::floor(-950 / p)));
+            const double high = std::ldexp(1.0, static_cast<int>(std::ceil(1010 / p)));
+            for (double beyond : {low, high, 0x1p+20, 0x1p-1040, std::numeric_limits<double>::quiet_NaN(), HUGE_VAL}) {
+                if (beyond == 0x1p+20 && p != 64.0) continue;  // 2^1280: beyond where the exp is valid
+                // A NaN beside a difference of 1, so that the sum cannot
+                // be flagged for being 0 instead.
+                rows[9] = {beyond != beyond ? 1.5 : 0.5, beyond};
+                EXPECT_FALSE(distances(pack(rows, 2).data(), pattern.data(), 2, p, tile_lanes, fast))
+                    << p << " " << beyond;
+            }
+        }
+    });
+}
+
 // The engine takes its distances group_patterns patterns at a time; each
 // pattern's must be the one-pattern function's, bit for bit (so the bound
 // test above covers them), and a pattern is flagged exactly when the
@@ -95,7 +134,7 @@ TEST(DistanceBounds, PatternGroupsGiveEachPatternsOwnDistancesAndFlags) {
             ASSERT_NE(norm.group_for_width, nullptr);
             const tile_distance_function one = norm.tile_for_width();
             const group_distance_function group = norm.group_for_width();
-            for (double p : {1.0, 2.0, 3.0, 4.0, HUGE_VAL}) {
+            for (double p : every_regime) {
                 if (&norm_for(p) != &norm) continue;
                 for (int d : {1, 5, 16}) {
                     const auto rows = adversarial_rows(random, d, 1, p);

@@ -170,7 +170,7 @@ TEST(EngineDifferential, SquaresNearRoundingBoundariesTakeTheLiteralPath) {
 TEST(EngineDifferential, ClearDecisionsStayOnTheFastPath) {
     // Two far-apart clusters and patterns at their centres: every comparison
     // is settled by far more than the bounds, except where the distances
-    // are pattern_distance's own (any p without a tile function).
+    // are pattern_distance's own (p above 64, which has no tile function).
     module_inputs in;
     in.h = 1.0;
     in.oflag = 2;
@@ -183,12 +183,12 @@ TEST(EngineDifferential, ClearDecisionsStayOnTheFastPath) {
     }
     in.patterns = {{0, 0, 0}, {4, 4, 4}, {0.02, 0, 0}, {3.9, 4, 4.1}};
     for (int kernel = 0; kernel < 4; ++kernel)
-        for (double p : {1.0, 1.5, 2.0, 3.0, 4.0, inf}) {
+        for (double p : {1.0, 1.5, 2.0, 3.0, 4.0, 7.25, 64.0, 64.5, inf}) {
             in.kernel_type = kernel;
             in.p = p;
             const auto literal_counts =
                 expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p));
-            const int64_t expected = p == 1.5 ? 4 : 0;
+            const int64_t expected = p == 64.5 ? 4 : 0;
             EXPECT_EQ(literal_counts.first, expected) << "kernel " << kernel << " p " << p;
             EXPECT_EQ(literal_counts.second, expected) << "kernel " << kernel << " p " << p;
         }
