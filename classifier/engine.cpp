@@ -3,10 +3,11 @@
 // with a proven bound on how far each can be from its literal value
 // (fast_distance.cpp, gram_distance.cpp, fast_kernels.cpp). When every
 // comparison the decision rule makes is settled by more than the two scores'
-// bounds, the literal scores would take the same path through the rule: same
-// winner, no tie, M comparisons. Otherwise (near-ties, exact ties, NaN,
-// scores near underflow) the pattern is scored again literally and decided on
-// those scores. Either way the decision is the literal one.
+// bounds, the literal scores would take the same path through the rule. A
+// comparison that is not (near-ties, exact ties, NaN, scores near underflow)
+// is made on the literal scores of its two classes (exact_rule.h); a distance
+// the bounds do not cover sends the whole pattern to the literal evaluation.
+// Either way the decision is the literal one.
 //
 // Each pattern walks the templates sorted by class (packed_templates.h), and
 // the rule takes each class as soon as its sum is complete: nothing per class
@@ -25,6 +26,7 @@
 #endif
 
 #include "classifier.h"
+#include "exact_rule.h"
 #include "fast_distance.h"
 #include "fast_kernels.h"
 #include "host_services.h"
@@ -82,27 +84,23 @@ decision decide_literally(const shared_work &work, const double *pattern) {
     return rule.outcome;
 }
 
-// The decision rule on fast scores with their bounds, one class at a time:
-// while every comparison is settled by more than the two scores' bounds, the
-// literal scores take the same path through the rule: same winner, no tie,
-// M comparisons.
-struct margin_rule {
-    double best = -1.0;
-    double best_error = 0.0;
-    int32_t winner = -1;
-    int32_t next_class = 0;
-    bool settled = true;
-
-    void take(double score, double error) {
-        if (!(std::fabs(best - score) > best_error + error)) settled = false;
-        if (best < score) {
-            best = score;
-            best_error = error;
-            winner = next_class;
-        }
-        ++next_class;
+// Class c's literal score: its terms in template order, as the literal
+// evaluation adds them.
+double literal_class_score(const shared_work &work, const double *pattern, int32_t c) {
+    const engine_inputs &in = *work.in;
+    const packed_templates &packed = work.packed;
+    double score = 0.0;
+    for (int32_t lane = packed.class_ends[c] - packed.class_sizes[c]; lane < packed.class_ends[c]; ++lane) {
+        const double *row = in.templates[packed.template_of_lane[lane]];
+        score += work.kernel_value(work.literal_distance(row, pattern, in.d, in.p), in.h);
     }
-};
+    return score;
+}
+
+
+double literal_score_of(const void *work, const double *pattern, int32_t c) {
+    return literal_class_score(*static_cast<const shared_work *>(work), pattern, c);
+}
 
 // One pattern's way through the sorted lanes: the sum of the class whose
 // lanes are being added (and of their sensitivities), and the rule so far.
@@ -112,15 +110,16 @@ struct class_stream {
     int32_t open_class = -1;
     double value = 0.0;
     double sensitivity = 0.0;
-    margin_rule rule;
+    exact_rule rule;
     bool usable = true;
     kernel_tile kernels;     // the kernel's output and running lane sums
     double *centred;         // d doubles of the thread's, for distances from dot products
     gram_pattern for_gram;  // the pattern, centred, with its norm
 
-    void start() {
+    void start(const literal_scorer &scorer) {
         open_class = -1;
-        rule = margin_rule{};
+        rule = exact_rule{};
+        rule.literal_score = scorer;
         std::fill_n(kernels.running_value, block_lanes, 0.0);
         std::fill_n(kernels.running_sensitivity, block_lanes, 0.0);
     }
@@ -138,7 +137,7 @@ struct class_stream {
             rule.take(value,
                       class_score_bound(work.bound, sensitivity, value, work.packed.class_sizes[open_class]));
         }
-        while (rule.next_class < next) rule.take(0.0, 0.0);
+        while (rule.next_class() < next) rule.take(0.0, 0.0);
         open_class = -1;
     }
 
@@ -154,8 +153,9 @@ struct class_stream {
     // and the rule only counts them.
     void add_singletons(const shared_work &work, int32_t first_class) {
         close(work, first_class);
-        if (all_clear_below(work.bound, rule.best, rule.best_error, kernels.value, kernels.sensitivity)) {
-            rule.next_class += tile_lanes;
+        if (all_clear_below(work.bound, rule.literal.best, rule.best_error, kernels)) {
+            rule.literal.next_class += tile_lanes;
+            rule.literal.outcome.comparisons += tile_lanes;
             return;
         }
         for (int l = 0; l < tile_lanes; ++l)
@@ -245,7 +245,7 @@ int decide_group(const shared_work &work, int32_t first, int32_t end, class_stre
     const engine_inputs &in = *work.in;
     const int count = end - first;
     for (int k = 0; k < count; ++k) {
-        streams[k].start();
+        streams[k].start(literal_scorer{literal_score_of, &work, in.patterns[first + k]});
         streams[k].usable = work.tile_distances != nullptr;
         if (work.gram == nullptr) continue;
         const double *pattern = in.patterns[first + k];
@@ -267,12 +267,11 @@ int decide_group(const shared_work &work, int32_t first, int32_t end, class_stre
         class_stream &stream = streams[k];
         if (stream.usable) {
             stream.close(work, in.M);
-            if (stream.rule.settled) {
-                work.decisions[first + k] = decision{stream.rule.winner, false, static_cast<uint32_t>(in.M), false};
-                continue;
-            }
+            work.decisions[first + k] = stream.rule.literal.outcome;
+            literal += stream.rule.literal_classes > 0;
+            continue;
         }
-        // Too close to call on the fast scores: the literal evaluation decides.
+        // A distance the bounds do not cover: the literal evaluation decides.
         work.decisions[first + k] = decide_literally(work, in.patterns[first + k]);
         ++literal;
     }

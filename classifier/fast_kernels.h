@@ -3,7 +3,6 @@
 #ifndef VENDRAL_CLASSIFIER_FAST_KERNELS_H
 #define VENDRAL_CLASSIFIER_FAST_KERNELS_H
 
-#include <algorithm>
 #include <cstdint>
 
 #include "classifier.h"
@@ -25,7 +24,26 @@ struct kernel_tile {
     double sensitivity[kernel_lanes];  // the per-lane term the bound scales, see kernel_bound
     double running_value[block_lanes];
     double running_sensitivity[block_lanes];
+    // Of a tile that is not one class, over all its lanes: the largest value
+    // and sensitivity (NaN lanes aside), and the sum of v - v and s - s over
+    // them, 0 exactly when every lane is finite.
+    double largest_value;
+    double largest_sensitivity;
+    double finite_check;
 };
+
+// The same three from the lanes one by one: what the tile functions compute
+// in vectors (a test holds them to it).
+inline void summarise_lanes(kernel_tile *tile) {
+    tile->largest_value = 0.0;
+    tile->largest_sensitivity = 0.0;
+    tile->finite_check = 0.0;
+    for (int l = 0; l < kernel_lanes; ++l) {
+        if (tile->value[l] > tile->largest_value) tile->largest_value = tile->value[l];
+        if (tile->sensitivity[l] > tile->largest_sensitivity) tile->largest_sensitivity = tile->sensitivity[l];
+        tile->finite_check += (tile->value[l] - tile->value[l]) + (tile->sensitivity[l] - tile->sensitivity[l]);
+    }
+}
 
 // For a sum of n kernel values V with sensitivities S, computed at distances
 // within distance_error (relative) of the literal ones, the literal sum of the
@@ -68,21 +86,14 @@ inline double class_score_bound(const kernel_bound &bound, double sensitivity, d
 // Whether every lane of a tile, each the one term of its own class, scores
 // clearly below best (whose bound is best_error): each lane's own score
 // bound above, and best - value beyond both bounds. Settled for all lanes
-// at once from the largest value and the largest sensitivity: a lane's
+// at once from the tile's largest value and largest sensitivity: a lane's
 // bound grows with both, and best - value falls as value grows, so a tile
 // whose largest value is clear by the largest bound has every lane clear by
-// its own. A NaN or infinite lane poisons the check (x * 0 is NaN for
-// both): false, and the caller takes the lanes one by one.
-inline bool all_clear_below(const kernel_bound &bound, double best, double best_error, const double *values,
-                            const double *sensitivities) {
-    double largest_value = 0.0, largest_sensitivity = 0.0, poison = 0.0;
-    for (int l = 0; l < kernel_lanes; ++l) {
-        largest_value = std::max(largest_value, values[l]);
-        largest_sensitivity = std::max(largest_sensitivity, sensitivities[l]);
-        poison += (values[l] + sensitivities[l]) * 0.0;
-    }
-    const double largest_error = class_score_bound(bound, largest_sensitivity, largest_value, 1);
-    return poison == 0.0 && best - largest_value > best_error + largest_error;
+// its own. A NaN or infinite lane fails the check (finite_check), and the
+// caller takes the lanes one by one.
+inline bool all_clear_below(const kernel_bound &bound, double best, double best_error, const kernel_tile &tile) {
+    const double largest_error = class_score_bound(bound, tile.largest_sensitivity, tile.largest_value, 1);
+    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;
 }
 
 // exp(a) for -700 <= a <= 0 within exp_relative_error; 0 below -700, where the

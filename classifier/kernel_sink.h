@@ -20,6 +20,9 @@ struct kernel_sink {
     using S = simd<W>;
     static constexpr int running_vectors = block_lanes / W;
     typename S::value running_value[running_vectors], running_sensitivity[running_vectors];
+    // Of a tile that is not one class: the summary kernel_tile describes.
+    typename S::value largest_value = S::broadcast(0.0), largest_sensitivity = S::broadcast(0.0),
+                      finite_check = S::broadcast(0.0);
     kernel_tile *out;
 
     VENDRAL_LANE_INLINE explicit kernel_sink(kernel_tile *tile) : out(tile) {
@@ -36,11 +39,31 @@ struct kernel_sink {
         } else {
             S::store(out->value + v * W, k);
             S::store(out->sensitivity + v * W, sensitivity);
+            largest_value = S::select(k > largest_value, k, largest_value);
+            largest_sensitivity = S::select(sensitivity > largest_sensitivity, sensitivity, largest_sensitivity);
+            finite_check += (k - k) + (sensitivity - sensitivity);
         }
     }
 
     VENDRAL_LANE_INLINE void finish() {
-        if (!one_class) return;
+        if (!one_class) {
+            double lanes[3][W];
+            S::store(lanes[0], largest_value);
+            S::store(lanes[1], largest_sensitivity);
+            S::store(lanes[2], finite_check);
+            // In locals, as selects rather than branches: the comparisons
+            // go either way at random.
+            double value = 0.0, sensitivity = 0.0, check = 0.0;
+            for (int l = 0; l < W; ++l) {
+                value = lanes[0][l] > value ? lanes[0][l] : value;
+                sensitivity = lanes[1][l] > sensitivity ? lanes[1][l] : sensitivity;
+                check += lanes[2][l];
+            }
+            out->largest_value = value;
+            out->largest_sensitivity = sensitivity;
+            out->finite_check = check;
+            return;
+        }
         for (int v = 0; v < running_vectors; ++v) {
             S::store(out->running_value + v * W, running_value[v]);
             S::store(out->running_sensitivity + v * W, running_sensitivity[v]);

@@ -16,6 +16,7 @@ void free_packed(packed_templates *packed) {
     host_free(packed->template_of_lane);
     host_free(packed->block_kind);
     host_free(packed->class_sizes);
+    host_free(packed->class_ends);
     *packed = packed_templates{};
 }
 
@@ -59,11 +60,11 @@ bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, pa
     packed->template_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
     packed->block_kind = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
     packed->class_sizes = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    auto *next_slot = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
+    packed->class_ends = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
+    int32_t *next_slot = packed->class_ends;  // each class's next lane, then its end
     if ((with_columns && !packed->columns) || (centred && (!packed->centre || !packed->lane_norms)) ||
         !packed->class_of_lane || !packed->template_of_lane || !packed->block_kind || !packed->class_sizes ||
-        !next_slot) {
-        host_free(next_slot);
+        !packed->class_ends) {
         free_packed(packed);
         return false;
     }
@@ -84,7 +85,6 @@ bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, pa
             for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = in.templates[j][i];
         }
     }
-    host_free(next_slot);
     for (int32_t b = 0; b < blocks; ++b) packed->block_kind[b] = kind_of_block(*packed, b * block_lanes, in.N);
     return true;
 }

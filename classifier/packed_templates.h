@@ -22,6 +22,7 @@ struct packed_templates {
     int32_t *template_of_lane = nullptr;
     int32_t *block_kind = nullptr;      // see the constants below
     int32_t *class_sizes = nullptr;
+    int32_t *class_ends = nullptr;      // the lane after each class's last: its lanes end there
     int32_t blocks = 0;
 };
 

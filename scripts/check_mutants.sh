@@ -18,7 +18,7 @@ scratch=${VENDRAL_MUTANTS_DIR:-$root/build-mutants}
 sources=$scratch/src
 build=$scratch/build
 # The tests that matter (VENDRAL_MUTANT_TESTS, a gtest filter, to narrow them).
-tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*}
+tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*:ExactRule.*}
 
 # The tracked (and new, not ignored) files, copied only where they changed,
 # so that the scratch build stays incremental from one check to the next.
@@ -165,19 +165,32 @@ mutant sine_claim_over_1000 classifier/lane_math.h \
 # The streamed rule: one-template classes settled a tile at a time, and
 # classes without templates.
 mutant singleton_tiles_unchecked classifier/fast_kernels.h \
-    "    return poison == 0.0 && best - largest_value > best_error + largest_error;" \
+    "    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;" \
     "    return true;"
 mutant singleton_margin_without_bounds classifier/fast_kernels.h \
-    "    return poison == 0.0 && best - largest_value > best_error + largest_error;" \
-    "    return poison == 0.0 && best - largest_value > 0.0;"
-mutant singleton_poison_ignored classifier/fast_kernels.h \
-    "    return poison == 0.0 && best - largest_value > best_error + largest_error;" \
-    "    return best - largest_value > best_error + largest_error;"
-mutant singleton_smallest_sensitivity classifier/fast_kernels.h \
-    "        largest_sensitivity = std::max(largest_sensitivity, sensitivities[l]);" \
-    "        largest_sensitivity = l == 0 ? sensitivities[l] : std::min(largest_sensitivity, sensitivities[l]);"
+    "    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;" \
+    "    return tile.finite_check == 0.0 && best - tile.largest_value > 0.0;"
+mutant singleton_not_finite_ignored classifier/fast_kernels.h \
+    "    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;" \
+    "    return best - tile.largest_value > best_error + largest_error;"
+mutant tile_summary_last_sensitivity classifier/kernel_sink.h \
+    "            largest_sensitivity = S::select(sensitivity > largest_sensitivity, sensitivity, largest_sensitivity);" \
+    "            largest_sensitivity = sensitivity;"
+mutant tile_summary_finite_values_only classifier/kernel_sink.h \
+    "            finite_check += (k - k) + (sensitivity - sensitivity);" "            finite_check += k - k;"
 mutant empty_classes_skipped classifier/engine.cpp \
-    "        while (rule.next_class < next) rule.take(0.0, 0.0);" "        rule.next_class = std::max(rule.next_class, next);"
+    "        while (rule.next_class() < next) rule.take(0.0, 0.0);" \
+    "        rule.literal.next_class = std::max(rule.next_class(), next);"
+# The rule: a comparison settled only by more than both bounds; one too
+# close to call on both classes' literal scores.
+mutant rule_without_best_bound classifier/exact_rule.h \
+    "        if (std::fabs(literal.best - score) > best_error + error) {" \
+    "        if (std::fabs(literal.best - score) > error) {"
+mutant rule_takes_fast_score classifier/exact_rule.h \
+    "        literal.take(literal_score(literal.next_class));" "        literal.take(score);"
+mutant rule_keeps_fast_best classifier/exact_rule.h \
+    "            literal.best = literal_score(literal.outcome.winner);" \
+    "            literal.best = literal.best;"
 # Arithmetic the bounds take as given.
 mutant literal_pow_as_products classifier/distance.cpp \
     "    for (int32_t i = 0; i < d; ++i) sum += std::pow(std::fabs(b[i] - a[i]), exponent);" \

@@ -267,6 +267,36 @@ TEST(KernelBounds, EveryLaneStaysWithinItsKernelsBound) {
     });
 }
 
+// A tile that is not one class leaves the largest value and sensitivity of
+// its lanes, and whether they are all finite, computed in vectors: the same
+// as from its lanes one by one, NaN and infinite lanes included.
+TEST(KernelBounds, TileSummariesAreThoseOfTheirLanes) {
+    std::mt19937_64 random(78);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    at_every_width([&] {
+        for (int kernel = 0; kernel < kernel_count; ++kernel) {
+            const kernel_tile_function tile_of = kernel_table[kernel].tile_for_width();
+            for (int trial = 0; trial < 200; ++trial) {
+                double distance[kernel_lanes];
+                for (double &x : distance) x = std::ldexp(unit(random), static_cast<int>(8 * unit(random)) - 4);
+                if (trial % 3 == 1) distance[trial % kernel_lanes] = NAN;
+                if (trial % 3 == 2) distance[trial % kernel_lanes] = -HUGE_VAL;
+                kernel_tile tile{};
+                tile_of(distance, 0.5, norm_table[2].error_bound(16), false, &tile);
+                kernel_tile lanes = tile;
+                summarise_lanes(&lanes);
+                SCOPED_TRACE("kernel " + std::to_string(kernel) + " trial " + std::to_string(trial));
+                EXPECT_EQ(tile.largest_value, lanes.largest_value);
+                EXPECT_EQ(tile.largest_sensitivity, lanes.largest_sensitivity);
+                EXPECT_EQ(tile.finite_check == 0.0, lanes.finite_check == 0.0);
+                if (trial % 3 == 1) {
+                    EXPECT_NE(tile.finite_check, 0.0) << "a NaN lane";
+                }
+            }
+        }
+    });
+}
+
 TEST(KernelBounds, CauchyLanesAreTheLiteralArithmeticOnTheFastQuotient) {
     // Its bound counts the roundings of exactly this arithmetic: no fused
     // multiply-add, at any width.
@@ -364,25 +394,26 @@ TEST(ScoreBounds, SingletonTilesPassOnlyWhenEveryLaneIsClearOnItsOwnBound) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const kernel_bound bound = gaussian_bound(norm_table[2].error_bound(16));
     int passed = 0, held = 0;
+    kernel_tile tile{};
     for (int trial = 0; trial < 20000; ++trial) {
-        double values[kernel_lanes], sensitivities[kernel_lanes];
         for (int l = 0; l < kernel_lanes; ++l) {
-            values[l] = std::ldexp(unit(random), -static_cast<int>(40 * unit(random)));
-            sensitivities[l] = values[l] * std::ldexp(unit(random), static_cast<int>(12 * unit(random)));
+            tile.value[l] = std::ldexp(unit(random), -static_cast<int>(40 * unit(random)));
+            tile.sensitivity[l] = tile.value[l] * std::ldexp(unit(random), static_cast<int>(12 * unit(random)));
         }
+        summarise_lanes(&tile);
         // Where each lane needs the best to be, and the best placed near the
         // most demanding lane's need, on either side.
         const double best_error = std::ldexp(unit(random), -60);
         double needed = 0.0;
         for (int l = 0; l < kernel_lanes; ++l)
-            needed = std::max(needed, values[l] + best_error + class_score_bound(bound, sensitivities[l], values[l], 1));
+            needed = std::max(needed, tile.value[l] + best_error +
+                                          class_score_bound(bound, tile.sensitivity[l], tile.value[l], 1));
         const double best = needed * (1.0 + (unit(random) - 0.7) * 0x1p-30);
         bool every_lane_clear = true;
         for (int l = 0; l < kernel_lanes; ++l)
-            every_lane_clear = every_lane_clear &&
-                               best - values[l] > best_error + class_score_bound(bound, sensitivities[l], values[l], 1);
-        const bool pass = all_clear_below(bound, best, best_error, values, sensitivities);
-        if (pass) {
+            every_lane_clear = every_lane_clear && best - tile.value[l] > best_error + class_score_bound(
+                                                                                  bound, tile.sensitivity[l], tile.value[l], 1);
+        if (all_clear_below(bound, best, best_error, tile)) {
             ASSERT_TRUE(every_lane_clear) << "trial " << trial;
             ++passed;
         } else {
@@ -392,14 +423,18 @@ TEST(ScoreBounds, SingletonTilesPassOnlyWhenEveryLaneIsClearOnItsOwnBound) {
     // Both outcomes occur, so the check is neither always nor never taken.
     EXPECT_GT(passed, 1000);
     EXPECT_GT(held, 1000);
-    // A NaN lane is never passed over, however far below the best it seems.
-    double values[kernel_lanes] = {}, sensitivities[kernel_lanes] = {};
-    EXPECT_TRUE(all_clear_below(bound, 1.0, 0.0, values, sensitivities));
-    values[7] = NAN;
-    EXPECT_FALSE(all_clear_below(bound, 1.0, 0.0, values, sensitivities));
-    values[7] = 0.0;
-    sensitivities[30] = NAN;
-    EXPECT_FALSE(all_clear_below(bound, 1.0, 0.0, values, sensitivities));
+    // A NaN or infinite lane is never passed over, however far below the best
+    // it seems.
+    for (double special : {std::numeric_limits<double>::quiet_NaN(), HUGE_VAL}) {
+        for (double *lane : {&tile.value[7], &tile.sensitivity[30]}) {
+            tile = kernel_tile{};
+            summarise_lanes(&tile);
+            EXPECT_TRUE(all_clear_below(bound, 1.0, 0.0, tile));
+            *lane = special;
+            summarise_lanes(&tile);
+            EXPECT_FALSE(all_clear_below(bound, 1.0, 0.0, tile)) << special;
+        }
+    }
 }
 
 TEST(ScoreBounds, ApproximateExpStaysWithinItsClaimedError) {

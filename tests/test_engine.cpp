@@ -8,8 +8,10 @@
 #include <limits>
 #include <algorithm>
 #include <random>
+#include <vector>
 
 #include "classifier/engine.h"
+#include "classifier/exact_rule.h"
 #include "classifier/fast_kernels.h"
 #include "classifier/multiversion.h"
 #include "module_call.h"
@@ -424,4 +426,59 @@ TEST(EngineProgress, DecisionsAreReportedInOrderWhileTheRunGoes) {
             EXPECT_EQ(reports.back(), 100);
             EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
         }
+}
+
+namespace {
+
+// A pattern's literal class scores, as the rule's oracle; counts its calls.
+struct literal_oracle {
+    std::vector<double> scores;
+    mutable int calls = 0;
+};
+
+double oracle_score(const void *context, const double *, int32_t c) {
+    const auto *oracle = static_cast<const literal_oracle *>(context);
+    ++oracle->calls;
+    return oracle->scores[static_cast<size_t>(c)];
+}
+
+}  // namespace
+
+TEST(ExactRule, FollowsTheLiteralRuleWheneverFastScoresAreWithinTheirBounds) {
+    // Literal scores drawn from a few values (ties), NaN now and then; each
+    // fast score anywhere within its bound of the literal one, bounds from 0
+    // to wide, so that comparisons settle on the bounds, or need one class's
+    // literal score, or both.
+    std::mt19937_64 random(2027);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double levels[] = {0.0, 0.25, 0.5, 0.5 + 0x1p-40, 1.0, std::numeric_limits<double>::quiet_NaN()};
+    int settled_without_literal = 0, with_literal = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const int M = 1 + static_cast<int>(unit(random) * 12);
+        literal_oracle oracle;
+        std::vector<double> fast(M), error(M);
+        for (int c = 0; c < M; ++c) {
+            const int level = static_cast<int>(unit(random) * (trial % 4 == 0 ? 6 : 5));
+            oracle.scores.push_back(levels[level] + (trial % 3 == 0 ? 0.0 : unit(random) * 0x1p-30));
+            error[c] = trial % 5 == 0 ? 0.0 : std::ldexp(unit(random), -static_cast<int>(unit(random) * 50));
+            // A bound of 0 only for a fast score that is the literal one.
+            fast[c] = oracle.scores[c] + (2.0 * unit(random) - 1.0) * error[c];
+            // The addition's rounding may carry it past a bound far below an ulp.
+            if (!(std::fabs(fast[c] - oracle.scores[c]) <= error[c])) fast[c] = oracle.scores[c];
+        }
+        vendral::exact_rule rule;
+        rule.literal_score = vendral::literal_scorer{oracle_score, &oracle, nullptr};
+        for (int c = 0; c < M; ++c) rule.take(fast[c], error[c]);
+        const vendral::decision expected = vendral::decide(oracle.scores.data(), M);
+        const vendral::decision &actual = rule.literal.outcome;
+        ASSERT_EQ(actual.winner, expected.winner) << "trial " << trial;
+        ASSERT_EQ(actual.tie, expected.tie) << "trial " << trial;
+        ASSERT_EQ(actual.comparisons, expected.comparisons) << "trial " << trial;
+        ASSERT_EQ(actual.nan_score, expected.nan_score) << "trial " << trial;
+        ASSERT_EQ(rule.literal_classes, oracle.calls);
+        (oracle.calls == 0 ? settled_without_literal : with_literal) += 1;
+    }
+    // Both ways of deciding occur.
+    EXPECT_GT(settled_without_literal, 1000);
+    EXPECT_GT(with_literal, 1000);
 }
