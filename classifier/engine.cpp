@@ -30,14 +30,18 @@
 #include "host_services.h"
 #include "kernel_values.h"
 #include "literal.h"
+#include "margin_rule.h"
 #include "norms.h"
 #include "packed_templates.h"
+#include "pruned_scores.h"
 
 namespace vendral {
 
 namespace {
 
 evaluation selected_evaluation = evaluation::fast;
+pruning selected_pruning = pruning::automatic;
+std::atomic<int64_t> pruned_patterns{0};
 int requested_threads = 0;
 std::atomic<int64_t> literal_patterns{0};
 
@@ -57,6 +61,7 @@ struct shared_work {
     kernel_tile_function kernel_tile;
     kernel_bound bound;
     packed_templates packed;
+    const pruned_setup *pruned = nullptr;  // set: the tree serves every pattern
     decision *decisions;
     std::atomic<int32_t> next_chunk{0};
 };
@@ -80,28 +85,6 @@ decision decide_literally(const shared_work &work, const double *pattern) {
     return rule.outcome;
 }
 
-// The decision rule on fast scores with their bounds, one class at a time:
-// while every comparison is settled by more than the two scores' bounds, the
-// literal scores take the same path through the rule: same winner, no tie,
-// M comparisons.
-struct margin_rule {
-    double best = -1.0;
-    double best_error = 0.0;
-    int32_t winner = -1;
-    int32_t next_class = 0;
-    bool settled = true;
-
-    void take(double score, double error) {
-        if (!(std::fabs(best - score) > best_error + error)) settled = false;
-        if (best < score) {
-            best = score;
-            best_error = error;
-            winner = next_class;
-        }
-        ++next_class;
-    }
-};
-
 // One pattern's way through the sorted lanes: the sum of the class whose
 // lanes are being added (and of their sensitivities), and the rule so far.
 // Classes without templates (a label such as 1.5 makes an entry that no
@@ -115,6 +98,7 @@ struct class_stream {
     kernel_tile kernels;     // the kernel's output and running lane sums
     double *centred;         // d doubles of the thread's, for distances from dot products
     gram_pattern for_gram;  // the pattern, centred, with its norm
+    pruned_scratch *pruned;  // the thread's, when the tree is in use
 
     void start() {
         open_class = -1;
@@ -243,10 +227,23 @@ int32_t tiles_per_pass(int32_t d) {
     return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
+// Decides patterns [first, end) through the tree; those it leaves unsettled
+// literally.
+int decide_group_pruned(const shared_work &work, int32_t first, int32_t end, pruned_scratch *scratch) {
+    int literal = 0;
+    for (int32_t n = first; n < end; ++n) {
+        if (decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])) continue;
+        work.decisions[n] = decide_literally(work, work.in->patterns[n]);
+        ++literal;
+    }
+    return literal;
+}
+
 // Decides patterns [first, end) (at most patterns_per_chunk of them), each
 // with its own stream; returns how many were scored literally. Touches no
 // host service.
 int decide_group(const shared_work &work, int32_t first, int32_t end, class_stream *streams) {
+    if (work.pruned != nullptr) return decide_group_pruned(work, first, end, streams[0].pruned);
     const engine_inputs &in = *work.in;
     const int count = end - first;
     for (int k = 0; k < count; ++k) {
@@ -367,14 +364,25 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
     if (!shared.bound.valid) shared.tile_distances = nullptr;
-    // With no templates or no patterns there is nothing to centre (and d
-    // may be anything: the buffers below grow with it).
-    const bool dot_products = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 && in.P > 0;
-    shared.gram = dot_products ? norm.gram_for_width() : nullptr;
     shared.decisions = decisions;
     const int threads = thread_count_for(in.P);
-    if (!pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr, &shared.packed))
+    pruned_run pruned;
+    const pruned_start start = shared.tile_distances == nullptr
+                                   ? pruned_start::declined
+                                   : start_pruned_run(in, kernel, norm, selected_pruning, threads, &pruned);
+    if (start == pruned_start::out_of_memory) return false;
+    if (start == pruned_start::started) shared.pruned = &pruned.setup;
+    // With no templates or no patterns there is nothing to centre (and d
+    // may be anything: the buffers below grow with it).
+    const bool dot_products = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 && in.P > 0 &&
+                              shared.pruned == nullptr;
+    shared.gram = dot_products ? norm.gram_for_width() : nullptr;
+    // The tree holds its own columns; the literal evaluation needs none.
+    const bool columns = shared.tile_distances != nullptr && shared.pruned == nullptr;
+    if (!pack_templates(in, columns, shared.gram != nullptr, &shared.packed)) {
+        end_pruned_run(&pruned);
         return false;
+    }
     // A stream is larger than a cache line, so threads share none but at
     // their edges.
     // No more streams (each with its centred pattern) than patterns.
@@ -393,6 +401,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
         for (size_t k = 0; k < stream_count; ++k) {
             new (&stream[k]) class_stream{};
             stream[k].centred = centred + (shared.gram != nullptr ? k * in.d : 0);
+            stream[k].pruned = pruned.scratch != nullptr ? pruned.scratch + k / streams_per_thread : nullptr;
         }
         on_ready(0, context);
         run_workers(&shared, stream, streams_per_thread, threads);
@@ -406,6 +415,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     host_free(centred);
     host_free(streams);
     free_packed(&shared.packed);
+    pruned_patterns = end_pruned_run(&pruned);
     return have_memory;
 }
 
@@ -432,11 +442,16 @@ void set_evaluation(evaluation mode) { selected_evaluation = mode; }
 
 void set_thread_count(int threads) { requested_threads = threads; }
 
+void set_pruning(pruning mode) { selected_pruning = mode; }
+
+int64_t patterns_decided_pruned() { return pruned_patterns.load(); }
+
 int64_t patterns_scored_literally() { return literal_patterns.load(); }
 
 bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
                      void *context) {
     literal_patterns = 0;
+    pruned_patterns = 0;
     return selected_evaluation == evaluation::literal ? decide_literal(in, decisions, on_ready, context)
                                                       : decide_fast(in, decisions, on_ready, context);
 }

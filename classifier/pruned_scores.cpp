@@ -1,0 +1,300 @@
+// Why the bound on an unvisited node holds against the literal evaluation.
+//
+// The distance. For a template a inside a node's box [lo, hi] and a pattern y,
+// |a_i - y_i| >= g_i = max(lo_i - y_i, 0, y_i - hi_i) in every column, so the
+// exact Minkowski distance ||a - y||_p >= ||g||_p for every p >= 1 and p =
+// +inf. The literal distance rounds: with u = 2^-53 its sum of d terms and
+// its root are within (2d + 8)u of the exact value (fast_distance.cpp), and
+// box_distance_floor's own ||g||_p is within as much of the exact one, while
+// both sums lie in [2^-1000, 2^1000]. For d <= max_pruned_columns = 1024
+// that is below 2^-42, so ||g||_p (1 - 2^-40) is below the literal distance.
+// Outside that range: a power sum of the gaps below 2^-1000 gives the floor
+// 0; one above 2^1000 has a largest gap g_max with g_max^p >= 2^990, so the
+// literal sum is at least g_max^p (1 - 2u) (or +inf) and g_max (1 - 2^-40)
+// is a floor. For p = 1 and p = +inf the literal arithmetic is
+// monotonic in each |a_i - y_i| (a rounded subtraction, sum or maximum of
+// larger operands is never smaller), so the same sum or maximum of the g_i,
+// which box_distance_floor computes, is a floor as it stands; the factor
+// applies all the same.
+//
+// The kernel. The literal gaussian and laplacian kernels take x/h, square
+// and scale it (each a monotonic rounding) and call exp, within 1 ulp: at any
+// literal distance x >= x_floor the literal value is at most exp of the
+// argument at x_floor times (1 + 2u), that is at most the literal value at
+// x_floor times (1 + 2u) / (1 - 2u) < 1 + 2^-40, or, among subnormal
+// values, that value plus 2^-1074. So K_up = K(x_floor) (1 + 2^-40) +
+// 2^-1070 bounds every literal term of a node, and count * K_up all of them.
+//
+// The sums. skipped_c, the sum of count_c(node) K_up over the unvisited
+// nodes, adds fewer than 2^31 products: rounded, it is within 2^-21 of the
+// exact sum, so skipped_c (1 + 2^-20) bounds T_skip, the exact sum of the
+// class's literal terms in unvisited nodes.
+//
+// The class score. The literal score L adds all n_c literal terms in
+// template order: |L - T| <= (n_c - 1)u T with T = T_visited + T_skip. The
+// fast sum V of the visited templates' fast terms is within the kernel's
+// bound (sensitivity, value and per-term parts) and (n - 1)u of T_visited.
+// So |L - V| <= class_score_bound(bound, S, V + skipped_c, n_c) + skipped_c:
+// its 2 n_c u (V + skipped_c) covers both roundings, and skipped_c covers
+// T_skip. n_c is the class's full count: the literal sum has all n_c terms.
+#include "pruned_scores.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "fast_distance.h"
+#include "host_services.h"
+#include "kernel_values.h"
+#include "margin_rule.h"
+
+namespace vendral {
+
+namespace {
+
+constexpr double distance_shrink = 1.0 - 0x1p-40;
+constexpr double kernel_growth = 1.0 + 0x1p-40;
+constexpr double subnormal_slack = 0x1p-1070;
+constexpr double sum_growth = 1.0 + 0x1p-20;
+
+// Visiting stops once the bound on what every unvisited node could still add
+// is below this share of the largest class sum so far; a pattern left
+// unsettled goes on to the second share, then to the literal evaluation.
+// Any share is exact (the final check is), it only trades visits against
+// literal fallbacks.
+constexpr double first_share = 0x1p-30;
+constexpr double second_share = 0x1p-60;
+
+// The automatic choice: patterns tried, and the share of the templates they
+// may visit on average for the tree to be kept.
+constexpr int32_t probe_patterns = 32;
+constexpr double largest_visited_share = 0.25;
+
+bool before(const pending_node &a, const pending_node &b) { return a.distance > b.distance; }
+
+struct traversal {
+    const pruned_setup &setup;
+    const double *pattern;
+    pruned_scratch *scratch;
+    int32_t pending = 0;     // heap size
+    double remaining = 0.0;  // about the sum of count * kernel over the heap
+    double best = 0.0;       // the largest class sum so far
+    int64_t leaves = 0;
+
+    void push(int32_t node) {
+        const template_tree &tree = *setup.tree;
+        const double *lower = tree.boxes + static_cast<size_t>(node) * 2 * tree.d;
+        const double distance = box_distance_floor(lower, lower + tree.d, pattern, tree.d, setup.in->p);
+        const double kernel =
+            setup.kernel_value(distance, setup.in->h) * kernel_growth + subnormal_slack;
+        scratch->pending[pending++] = {distance, kernel, node};
+        std::push_heap(scratch->pending, scratch->pending + pending, before);
+        remaining += kernel * tree.nodes[node].count;
+    }
+
+    // False when a tile's distances could not be bounded.
+    bool visit_leaf(const tree_node &leaf) {
+        const engine_inputs &in = *setup.in;
+        const template_tree &tree = *setup.tree;
+        double distance[tile_lanes];
+        kernel_tile kernels;
+        for (int32_t first = 0; first < leaf.count; first += tile_lanes) {
+            const int32_t lane = leaf.first_lane + first;
+            const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, leaf.count - first));
+            const double *columns = tree.columns + static_cast<size_t>(lane) * in.d;
+            if (!setup.tile_distances(columns, pattern, in.d, in.p, valid, distance)) return false;
+            setup.kernel_tile(distance, in.h, setup.distance_error, false, &kernels);
+            for (int l = 0; l < valid; ++l) {
+                const int32_t c = tree.class_of_lane[lane + l];
+                scratch->value[c] += kernels.value[l];
+                scratch->sensitivity[c] += kernels.sensitivity[l];
+                best = std::max(best, scratch->value[c]);
+            }
+        }
+        scratch->templates_visited += leaf.count;
+        ++leaves;
+        return true;
+    }
+
+    bool done(double share) const {
+        if (pending == 0) return true;
+        if (leaves == 0) return false;
+        return share == HUGE_VAL || remaining <= share * best;
+    }
+
+    // Visits nodes nearest first until done(share); false as visit_leaf.
+    bool visit(double share) {
+        const template_tree &tree = *setup.tree;
+        while (!done(share)) {
+            std::pop_heap(scratch->pending, scratch->pending + pending, before);
+            const pending_node next = scratch->pending[--pending];
+            const tree_node &node = tree.nodes[next.node];
+            remaining -= next.kernel * node.count;
+            if (node.left < 0) {
+                if (!visit_leaf(node)) return false;
+            } else {
+                push(node.left);
+                push(node.right);
+            }
+        }
+        return true;
+    }
+
+    // The rule on the visited sums with their bounds, classes in table order.
+    bool settled(decision *out) const {
+        const engine_inputs &in = *setup.in;
+        const template_tree &tree = *setup.tree;
+        double *skipped = scratch->skipped;
+        std::fill_n(skipped, in.M, 0.0);
+        double skipped_all = 0.0;  // without counts per class: every class takes the node's count
+        for (int32_t k = 0; k < pending; ++k) {
+            const pending_node &at = scratch->pending[k];
+            if (tree.class_counts == nullptr) {
+                skipped_all += at.kernel * tree.nodes[at.node].count;
+                continue;
+            }
+            const int32_t *counts = tree.class_counts + static_cast<size_t>(at.node) * in.M;
+            for (int32_t c = 0; c < in.M; ++c) skipped[c] += at.kernel * counts[c];
+        }
+        margin_rule rule;
+        for (int32_t c = 0; c < in.M; ++c) {
+            const int32_t n = tree.class_sizes[c];
+            const double skipped_c = (tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth;
+            const double value = scratch->value[c];
+            rule.take(value, class_score_bound(setup.bound, scratch->sensitivity[c], value + skipped_c, n) + skipped_c);
+            if (!rule.settled) return false;
+        }
+        *out = decision{rule.winner, false, static_cast<uint32_t>(in.M), false};
+        return true;
+    }
+};
+
+}  // namespace
+
+bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm) {
+    const bool falls_fast = kernel.value == gaussian_value || kernel.value == laplacian_value;
+    if (!falls_fast || norm.tile_for_width == nullptr || in.N < 1 || in.d < 1 || in.d > max_pruned_columns)
+        return false;
+    for (int32_t j = 0; j < in.N; ++j)
+        for (int32_t i = 0; i < in.d; ++i)
+            if (!std::isfinite(in.templates[j][i])) return false;
+    return true;
+}
+
+bool pruning_may_pay(const engine_inputs &in) {
+    return in.d <= 12 && in.M <= 64 && in.N >= 16 * leaf_templates && in.P >= 64;
+}
+
+pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M) {
+    auto *scratch = static_cast<pruned_scratch *>(host_calloc(count, sizeof(pruned_scratch)));
+    if (scratch == nullptr) return nullptr;
+    bool complete = true;
+    for (int t = 0; t < count; ++t) {
+        scratch[t].pending = static_cast<pending_node *>(host_calloc(std::max(tree.node_count, 1), sizeof(pending_node)));
+        scratch[t].value = static_cast<double *>(host_calloc(3 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
+        complete = complete && scratch[t].pending && scratch[t].value;
+        if (!scratch[t].value) continue;
+        scratch[t].sensitivity = scratch[t].value + std::max(M, 1);
+        scratch[t].skipped = scratch[t].sensitivity + std::max(M, 1);
+    }
+    if (!complete) {
+        free_pruned_scratch(scratch, count);
+        return nullptr;
+    }
+    return scratch;
+}
+
+void free_pruned_scratch(pruned_scratch *scratch, int count) {
+    if (scratch == nullptr) return;
+    for (int t = 0; t < count; ++t) {
+        host_free(scratch[t].pending);
+        host_free(scratch[t].value);
+    }
+    host_free(scratch);
+}
+
+double box_distance_floor(const double *lower, const double *upper, const double *pattern, int32_t d, double p) {
+    double largest = 0.0, sum = 0.0;
+    for (int32_t i = 0; i < d; ++i) {
+        const double y = pattern[i];
+        const double gap = y < lower[i] ? lower[i] - y : y > upper[i] ? y - upper[i] : 0.0;
+        largest = std::max(largest, gap);
+        if (p != HUGE_VAL) sum += p == 1.0 ? gap : p == 2.0 ? gap * gap : std::pow(gap, p);
+    }
+    if (p == HUGE_VAL) return largest * distance_shrink;
+    if (p == 1.0) return sum * distance_shrink;
+    if (!(sum >= 0x1p-1000)) return 0.0;
+    if (!(sum <= 0x1p+1000)) return largest * distance_shrink;
+    return (p == 2.0 ? std::sqrt(sum) : std::pow(sum, 1.0 / p)) * distance_shrink;
+}
+
+bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out) {
+    const engine_inputs &in = *setup.in;
+    for (int32_t i = 0; i < in.d; ++i)
+        if (!std::isfinite(pattern[i])) return false;
+    std::fill_n(scratch->value, in.M, 0.0);
+    std::fill_n(scratch->sensitivity, in.M, 0.0);
+    traversal walk{setup, pattern, scratch};
+    walk.push(0);
+    const bool eager = setup.mode == pruning::eager;
+    for (const double share : {eager ? HUGE_VAL : first_share, eager ? HUGE_VAL : second_share}) {
+        if (!walk.visit(share)) return false;
+        if (walk.settled(out)) {
+            ++scratch->patterns_decided;
+            return true;
+        }
+        if (walk.pending == 0) return false;
+    }
+    return false;
+}
+
+pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
+                              int threads, pruned_run *run) {
+    if (mode == pruning::never || !pruning_applies(in, kernel, norm)) return pruned_start::declined;
+    if (mode == pruning::automatic && !pruning_may_pay(in)) return pruned_start::declined;
+    pruned_setup &setup = run->setup;
+    setup.in = &in;
+    setup.mode = mode;
+    setup.tile_distances = norm.tile_for_width();
+    setup.kernel_tile = kernel.tile_for_width();
+    setup.kernel_value = kernel.value;
+    // The tile function's own bound: where the norm has distances from dot
+    // products, its row's bound is theirs.
+    setup.distance_error = norm.gram_for_width ? distance_error_bound(in.d) : norm.error_bound(in.d);
+    setup.bound = kernel.bound(setup.distance_error);
+    if (!setup.bound.valid) return pruned_start::declined;
+    if (!build_template_tree(in, &run->tree)) return pruned_start::out_of_memory;
+    setup.tree = &run->tree;
+    run->threads = threads;
+    run->scratch = make_pruned_scratch(threads, run->tree, in.M);
+    if (run->scratch == nullptr) {
+        free_template_tree(&run->tree);
+        return pruned_start::out_of_memory;
+    }
+    if (mode == pruning::automatic) {
+        // The first patterns tell whether the tree skips enough: where it
+        // visits most templates, brute force is faster.
+        const int32_t probes = std::min<int32_t>(in.P, probe_patterns);
+        decision ignored;
+        for (int32_t n = 0; n < probes; ++n) decide_pruned(setup, in.patterns[n], run->scratch, &ignored);
+        const bool pays = run->scratch->templates_visited <= largest_visited_share * probes * in.N;
+        run->scratch->templates_visited = 0;
+        run->scratch->patterns_decided = 0;
+        if (!pays) {
+            end_pruned_run(run);
+            return pruned_start::declined;
+        }
+    }
+    return pruned_start::started;
+}
+
+int64_t end_pruned_run(pruned_run *run) {
+    int64_t decided = 0;
+    if (run->scratch != nullptr)
+        for (int t = 0; t < run->threads; ++t) decided += run->scratch[t].patterns_decided;
+    free_pruned_scratch(run->scratch, run->threads);
+    free_template_tree(&run->tree);
+    *run = pruned_run{};
+    return decided;
+}
+
+}  // namespace vendral
