@@ -57,12 +57,16 @@ constexpr double subnormal_slack = 0x1p-1070;
 constexpr double sum_growth = 1.0 + 0x1p-20;
 
 // Visiting stops once the bound on what every unvisited node could still add
-// is below this share of the largest class sum so far; a pattern left
-// unsettled goes on to the second share, then to the literal evaluation.
-// Any share is exact (the final check is), it only trades visits against
+// is below this share of the largest class sum so far. A comparison the
+// bounds leave unsettled then sends the visits to the nodes holding its two
+// classes, first_batch leaves at first, twice as many each time after, until
+// they settle it, none are left (a near-tie: the literal evaluation decides)
+// or what is left is below hopeless (values that may underflow: likewise).
+// Any share is exact (the final check is); it only trades visits against
 // literal fallbacks.
 constexpr double first_share = 0x1p-30;
-constexpr double second_share = 0x1p-60;
+constexpr int64_t first_batch = 4;
+constexpr double hopeless = 0x1p-1000;
 
 // The automatic choice: patterns tried, and the share of the templates they
 // may visit on average for the tree to be kept.
@@ -80,14 +84,23 @@ struct traversal {
     double best = 0.0;       // the largest class sum so far
     int64_t leaves = 0;
 
+    void push_entry(const pending_node &entry) {
+        scratch->pending[pending++] = entry;
+        std::push_heap(scratch->pending, scratch->pending + pending, before);
+    }
+
+    pending_node pop() {
+        std::pop_heap(scratch->pending, scratch->pending + pending, before);
+        return scratch->pending[--pending];
+    }
+
     void push(int32_t node) {
         const template_tree &tree = *setup.tree;
         const double *lower = tree.boxes + static_cast<size_t>(node) * 2 * tree.d;
         const double distance = box_distance_floor(lower, lower + tree.d, pattern, tree.d, setup.in->p);
         const double kernel =
             setup.kernel_value(distance, setup.in->h) * kernel_growth + subnormal_slack;
-        scratch->pending[pending++] = {distance, kernel, node};
-        std::push_heap(scratch->pending, scratch->pending + pending, before);
+        push_entry({distance, kernel, node});
         remaining += kernel * tree.nodes[node].count;
     }
 
@@ -123,24 +136,67 @@ struct traversal {
 
     // Visits nodes nearest first until done(share); false as visit_leaf.
     bool visit(double share) {
-        const template_tree &tree = *setup.tree;
-        while (!done(share)) {
-            std::pop_heap(scratch->pending, scratch->pending + pending, before);
-            const pending_node next = scratch->pending[--pending];
-            const tree_node &node = tree.nodes[next.node];
-            remaining -= next.kernel * node.count;
-            if (node.left < 0) {
-                if (!visit_leaf(node)) return false;
-            } else {
-                push(node.left);
-                push(node.right);
-            }
-        }
+        while (!done(share))
+            if (!expand(pop())) return false;
         return true;
     }
 
-    // The rule on the visited sums with their bounds, classes in table order.
-    bool settled(decision *out) const {
+    // Visits a leaf or puts a node's children in its place; false as visit_leaf.
+    bool expand(const pending_node &next) {
+        const tree_node &node = setup.tree->nodes[next.node];
+        remaining -= next.kernel * node.count;
+        if (node.left >= 0) {
+            push(node.left);
+            push(node.right);
+            return true;
+        }
+        return visit_leaf(node);
+    }
+
+    // Whether a node holds templates of class a or b (-1: none).
+    bool holds(int32_t node, int32_t a, int32_t b) const {
+        const template_tree &tree = *setup.tree;
+        if (tree.class_counts == nullptr) return true;
+        const int32_t *counts = tree.class_counts + static_cast<size_t>(node) * tree.M;
+        return (a >= 0 && counts[a] > 0) || (b >= 0 && counts[b] > 0);
+    }
+
+    enum class refined { visited, exhausted, failed };
+
+    // Visits up to `budget` leaves among the nodes holding templates of
+    // class a or b, nearest first; the others wait aside, then go back.
+    refined refine(int32_t a, int32_t b, int64_t budget) {
+        int32_t aside = 0;
+        int64_t visited = 0;
+        refined result = refined::exhausted;
+        while (pending > 0) {
+            const pending_node next = pop();
+            if (!holds(next.node, a, b)) {
+                scratch->aside[aside++] = next;
+                continue;
+            }
+            if (next.kernel <= hopeless) {
+                scratch->aside[aside++] = next;
+                break;
+            }
+            const bool leaf = setup.tree->nodes[next.node].left < 0;
+            if (!expand(next)) {
+                result = refined::failed;
+                break;
+            }
+            if (leaf && ++visited >= budget) {
+                result = refined::visited;
+                break;
+            }
+        }
+        for (int32_t k = 0; k < aside; ++k) push_entry(scratch->aside[k]);
+        return result == refined::exhausted && visited > 0 ? refined::visited : result;
+    }
+
+    // The rule on the visited sums with their bounds, classes in table order;
+    // where it is not settled, the two classes of the first comparison it
+    // could not settle (the first -1 when there was no winner yet).
+    bool settled(decision *out, int32_t *a, int32_t *b) const {
         const engine_inputs &in = *setup.in;
         const template_tree &tree = *setup.tree;
         double *skipped = scratch->skipped;
@@ -160,8 +216,13 @@ struct traversal {
             const int32_t n = tree.class_sizes[c];
             const double skipped_c = (tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth;
             const double value = scratch->value[c];
+            const int32_t winner = rule.winner;
             rule.take(value, class_score_bound(setup.bound, scratch->sensitivity[c], value + skipped_c, n) + skipped_c);
-            if (!rule.settled) return false;
+            if (!rule.settled) {
+                *a = winner;
+                *b = c;
+                return false;
+            }
         }
         *out = decision{rule.winner, false, static_cast<uint32_t>(in.M), false};
         return true;
@@ -189,7 +250,10 @@ pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_
     if (scratch == nullptr) return nullptr;
     bool complete = true;
     for (int t = 0; t < count; ++t) {
-        scratch[t].pending = static_cast<pending_node *>(host_calloc(std::max(tree.node_count, 1), sizeof(pending_node)));
+        // Room for every node in the heap and aside.
+        scratch[t].pending =
+            static_cast<pending_node *>(host_calloc(2 * static_cast<size_t>(std::max(tree.node_count, 1)), sizeof(pending_node)));
+        scratch[t].aside = scratch[t].pending + std::max(tree.node_count, 1);
         scratch[t].value = static_cast<double *>(host_calloc(3 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
         complete = complete && scratch[t].pending && scratch[t].value;
         if (!scratch[t].value) continue;
@@ -236,15 +300,15 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
     traversal walk{setup, pattern, scratch};
     walk.push(0);
     const bool eager = setup.mode == pruning::eager;
-    for (const double share : {eager ? HUGE_VAL : first_share, eager ? HUGE_VAL : second_share}) {
-        if (!walk.visit(share)) return false;
-        if (walk.settled(out)) {
+    if (!walk.visit(eager ? HUGE_VAL : first_share)) return false;
+    for (int64_t batch = first_batch;; batch *= 2) {
+        int32_t a = -1, b = -1;
+        if (walk.settled(out, &a, &b)) {
             ++scratch->patterns_decided;
             return true;
         }
-        if (walk.pending == 0) return false;
+        if (eager || walk.refine(a, b, batch) != traversal::refined::visited) return false;
     }
-    return false;
 }
 
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,

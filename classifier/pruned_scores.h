@@ -39,6 +39,7 @@ struct pending_node {
 // One thread's working space.
 struct pruned_scratch {
     pending_node *pending;  // a heap, nearest first; room for every node
+    pending_node *aside;    // nodes set aside while others are visited first
     double *value;          // per class: the fast sum of the visited templates
     double *sensitivity;    // ... and of their sensitivities
     double *skipped;        // ... and the bound on the unvisited ones

@@ -1,8 +1,13 @@
+// The templates go in the order of their Morton codes (the bits of their
+// columns, scaled to the templates' bounding box, interleaved), which keeps
+// templates near each other in space mostly near each other in the order;
+// the nodes split that order, and each node's box is the bounding box of its
+// templates. Sorting the codes (a radix sort) costs a few passes over the
+// templates, where choosing a median per node would cost one per level.
+//
 // The tree's shape depends on N only: a node of n > leaf_templates templates
 // splits at m, n/2 rounded up to whole tiles, so that every left part fills
-// whole tiles; a leaf's lanes are padded to the next tile. Its split column
-// is the one its box is widest in, and nth_element puts the m templates
-// lowest in that column on the left.
+// whole tiles; a leaf's lanes are padded to the next tile.
 #include "template_tree.h"
 
 #include <algorithm>
@@ -34,37 +39,79 @@ void measure(int32_t n, shape *s) {
     measure(n - m, s);
 }
 
+struct keyed {
+    uint32_t key;
+    int32_t index;
+};
+
+constexpr int key_bits = 32;
+
+// Every template's Morton code over its first columns (at least one bit of
+// each of up to key_bits columns), sorted, into sorted[0..N); other: the
+// same room, for the sort.
+void sort_by_code(const engine_inputs &in, keyed *sorted, keyed *other) {
+    const int32_t columns = std::min<int32_t>(in.d, key_bits);
+    const int bits = key_bits / columns;
+    double low[key_bits], scale[key_bits];
+    for (int32_t i = 0; i < columns; ++i) {
+        double lo = in.templates[0][i], hi = lo;
+        for (int32_t j = 1; j < in.N; ++j) {
+            lo = std::min(lo, in.templates[j][i]);
+            hi = std::max(hi, in.templates[j][i]);
+        }
+        low[i] = lo;
+        // hi - lo may overflow to +inf: the scale is then 0 and so is the column's part.
+        scale[i] = hi > lo ? static_cast<double>(1u << bits) / (hi - lo) : 0.0;
+    }
+    const uint32_t top = (1u << bits) - 1;
+    for (int32_t j = 0; j < in.N; ++j) {
+        uint32_t cell[key_bits];
+        for (int32_t i = 0; i < columns; ++i) {
+            const double at = (in.templates[j][i] - low[i]) * scale[i];
+            cell[i] = at >= top ? top : at > 0 ? static_cast<uint32_t>(at) : 0;
+        }
+        uint32_t key = 0;
+        for (int bit = bits - 1; bit >= 0; --bit)
+            for (int32_t i = 0; i < columns; ++i) key = key << 1 | (cell[i] >> bit & 1u);
+        sorted[j] = {key, j};
+    }
+    // Least significant byte first; each pass is stable.
+    for (int shift = 0; shift < key_bits; shift += 8) {
+        int32_t start[257] = {};
+        for (int32_t j = 0; j < in.N; ++j) ++start[(sorted[j].key >> shift & 0xff) + 1];
+        for (int b = 0; b < 256; ++b) start[b + 1] += start[b];
+        for (int32_t j = 0; j < in.N; ++j) other[start[sorted[j].key >> shift & 0xff]++] = sorted[j];
+        std::swap(sorted, other);
+    }
+    // An even number of passes: the result is back in the first array.
+}
+
 struct builder {
     const engine_inputs &in;
     template_tree *tree;
-    int32_t *order;  // template indices, rearranged node by node
+    const int32_t *order;  // template indices in code order
     int32_t next_node = 0;
 
     double *lower(int32_t node) const { return tree->boxes + static_cast<size_t>(node) * 2 * in.d; }
 
-    void find_box(int32_t node, int32_t begin, int32_t end) const {
+    void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
+        int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
         double *lo = lower(node), *hi = lo + in.d;
         std::copy_n(in.templates[order[begin]], in.d, lo);
         std::copy_n(in.templates[order[begin]], in.d, hi);
-        for (int32_t k = begin + 1; k < end; ++k) {
-            const double *row = in.templates[order[k]];
-            for (int32_t i = 0; i < in.d; ++i) {
-                lo[i] = std::min(lo[i], row[i]);
-                hi[i] = std::max(hi[i], row[i]);
-            }
-        }
-    }
-
-    void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
-        int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
         for (int32_t k = begin; k < end; ++k) {
             const int32_t j = order[k], lane = first_lane + (k - begin);
             const int32_t c = in.class_of_template[j];
             tree->class_of_lane[lane] = c;
             if (counts) ++counts[c];
+            const double *row = in.templates[j];
             double *column = tree->columns + static_cast<size_t>(lane / block_lanes) * block_lanes * in.d +
                              lane % block_lanes;
-            for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = in.templates[j][i];
+            for (int32_t i = 0; i < in.d; ++i) {
+                column[i * block_lanes] = row[i];
+                lo[i] = std::min(lo[i], row[i]);
+                hi[i] = std::max(hi[i], row[i]);
+            }
         }
     }
 
@@ -73,30 +120,29 @@ struct builder {
     int32_t build(int32_t begin, int32_t end, int32_t first_lane) {
         const int32_t node = next_node++;
         const int32_t n = end - begin;
-        find_box(node, begin, end);
-        tree_node &at = tree->nodes[node];
-        at = {n, first_lane, -1, -1};
+        tree->nodes[node] = {n, first_lane, -1, -1};
         if (n <= leaf_templates) {
             fill_leaf(node, begin, end, first_lane);
             return first_lane + whole_tiles(n);
         }
-        const double *lo = lower(node), *hi = lo + in.d;
-        int32_t widest = 0;
-        for (int32_t i = 1; i < in.d; ++i)
-            if (hi[i] - lo[i] > hi[widest] - lo[widest]) widest = i;
         const int32_t m = left_share(n);
-        const double *const *rows = in.templates;
-        std::nth_element(order + begin, order + begin + m, order + end,
-                         [rows, widest](int32_t a, int32_t b) { return rows[a][widest] < rows[b][widest]; });
-        at.left = next_node;
+        const int32_t left = next_node;
         const int32_t middle_lane = build(begin, begin + m, first_lane);
-        tree->nodes[node].right = next_node;
+        const int32_t right = next_node;
         const int32_t after = build(begin + m, end, middle_lane);
+        tree->nodes[node].left = left;
+        tree->nodes[node].right = right;
+        double *lo = lower(node), *hi = lo + in.d;
+        const double *left_lo = lower(left), *right_lo = lower(right);
+        for (int32_t i = 0; i < in.d; ++i) {
+            lo[i] = std::min(left_lo[i], right_lo[i]);
+            hi[i] = std::max(left_lo[in.d + i], right_lo[in.d + i]);
+        }
         if (tree->class_counts) {
             int32_t *counts = tree->class_counts + static_cast<size_t>(node) * in.M;
-            const int32_t *left = tree->class_counts + static_cast<size_t>(tree->nodes[node].left) * in.M;
-            const int32_t *right = tree->class_counts + static_cast<size_t>(tree->nodes[node].right) * in.M;
-            for (int32_t c = 0; c < in.M; ++c) counts[c] = left[c] + right[c];
+            const int32_t *left_counts = tree->class_counts + static_cast<size_t>(left) * in.M;
+            const int32_t *right_counts = tree->class_counts + static_cast<size_t>(right) * in.M;
+            for (int32_t c = 0; c < in.M; ++c) counts[c] = left_counts[c] + right_counts[c];
         }
         return after;
     }
@@ -122,29 +168,48 @@ bool build_template_tree(const engine_inputs &in, template_tree *tree) {
     tree->node_count = static_cast<int32_t>(s.nodes);
     tree->lanes = static_cast<int32_t>(s.lanes);
     const size_t nodes = static_cast<size_t>(s.nodes), lanes = std::max<size_t>(s.lanes, 1);
-    const size_t d = std::max<int32_t>(in.d, 1);
+    const size_t d = std::max<int32_t>(in.d, 1), N = std::max<int32_t>(in.N, 1);
     tree->nodes = static_cast<tree_node *>(host_calloc(nodes, sizeof(tree_node)));
     tree->boxes = static_cast<double *>(host_calloc(nodes * 2 * d, sizeof(double)));
     // Counts per class where they cost at most two ints per template.
     const bool counted = static_cast<int64_t>(nodes) * in.M <= 2 * static_cast<int64_t>(in.N) + 64;
-    if (counted) tree->class_counts = static_cast<int32_t *>(host_calloc(nodes * std::max<int32_t>(in.M, 1), sizeof(int32_t)));
+    if (counted)
+        tree->class_counts =
+            static_cast<int32_t *>(host_calloc(nodes * std::max<int32_t>(in.M, 1), sizeof(int32_t)));
     tree->class_sizes = static_cast<int32_t *>(host_calloc(std::max<int32_t>(in.M, 1), sizeof(int32_t)));
     tree->columns = static_cast<double *>(host_calloc(lanes * d, sizeof(double)));
     tree->class_of_lane = static_cast<int32_t *>(host_calloc(lanes, sizeof(int32_t)));
-    auto *order = static_cast<int32_t *>(host_calloc(std::max<int32_t>(in.N, 1), sizeof(int32_t)));
-    if (!tree->nodes || !tree->boxes || (counted && !tree->class_counts) || !tree->class_sizes || !tree->columns || !tree->class_of_lane ||
-        !order) {
-        host_free(order);
+    // The sort works in the columns' memory where they have room for it (memory
+    // touched for the first time is slow to come by); with one column they
+    // have not.
+    const bool sort_in_columns = lanes * d * sizeof(double) >= 2 * N * sizeof(keyed);
+    keyed *sorting = sort_in_columns ? reinterpret_cast<keyed *>(tree->columns)
+                                     : static_cast<keyed *>(host_calloc(2 * N, sizeof(keyed)));
+    if (!tree->nodes || !tree->boxes || (counted && !tree->class_counts) || !tree->class_sizes || !tree->columns ||
+        !tree->class_of_lane || !sorting) {
+        if (!sort_in_columns) host_free(sorting);
         free_template_tree(tree);
         return false;
     }
-    std::fill_n(tree->class_of_lane, lanes, -1);
-    for (int32_t j = 0; j < in.N; ++j) {
-        order[j] = j;
-        ++tree->class_sizes[in.class_of_template[j]];
+    for (int32_t j = 0; j < in.N; ++j) ++tree->class_sizes[in.class_of_template[j]];
+    sort_by_code(in, sorting, sorting + N);
+    // The order waits at the end of class_of_lane: filling the leaves in
+    // order writes lane k' <= lanes - N + k for template k of the order,
+    // never past what is still to be read.
+    int32_t *order = tree->class_of_lane + (lanes - N);
+    for (size_t k = 0; k < N; ++k) order[k] = sorting[k].index;
+    if (sort_in_columns) {
+        std::fill_n(tree->columns, lanes * d, 0.0);
+    } else {
+        host_free(sorting);
     }
     builder{in, tree, order}.build(0, in.N, 0);
-    host_free(order);
+    // Padding lanes belong to no class.
+    for (int32_t node = 0; node < tree->node_count; ++node) {
+        const tree_node &at = tree->nodes[node];
+        if (at.left >= 0) continue;
+        std::fill(tree->class_of_lane + at.first_lane + at.count, tree->class_of_lane + at.first_lane + whole_tiles(at.count), -1);
+    }
     return true;
 }
 
