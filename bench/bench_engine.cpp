@@ -185,6 +185,7 @@ void compare_pruned(const char *name, const data &in, int kernel_type, double p,
                 pruned.seconds, brute.seconds * P / slice, slice < P ? "*" : " ", ratio,
                 pruned.pruned > 0 ? "tree" : "brute", same ? "yes" : "NO", static_cast<long long>(pruned.pruned),
                 static_cast<long long>(pruned.literal));
+    if (getenv("BRUTELIT")) std::printf("   brute literal %lld\n", static_cast<long long>(brute.literal));
     std::fflush(stdout);
 }
 

@@ -30,7 +30,6 @@
 #include "host_services.h"
 #include "kernel_values.h"
 #include "literal.h"
-#include "margin_rule.h"
 #include "norms.h"
 #include "packed_templates.h"
 #include "pruned_scores.h"
@@ -84,6 +83,28 @@ decision decide_literally(const shared_work &work, const double *pattern) {
     }
     return rule.outcome;
 }
+
+// The decision rule on fast scores with their bounds, one class at a time:
+// while every comparison is settled by more than the two scores' bounds, the
+// literal scores take the same path through the rule: same winner, no tie,
+// M comparisons.
+struct margin_rule {
+    double best = -1.0;
+    double best_error = 0.0;
+    int32_t winner = -1;
+    int32_t next_class = 0;
+    bool settled = true;
+
+    void take(double score, double error) {
+        if (!(std::fabs(best - score) > best_error + error)) settled = false;
+        if (best < score) {
+            best = score;
+            best_error = error;
+            winner = next_class;
+        }
+        ++next_class;
+    }
+};
 
 // One pattern's way through the sorted lanes: the sum of the class whose
 // lanes are being added (and of their sensitivities), and the rule so far.

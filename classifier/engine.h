@@ -30,7 +30,8 @@ enum class evaluation { fast, literal };
 // (pruned_scores.h): automatic (where it applies and the first patterns show
 // it pays), always (wherever it applies), eager (always, and visiting as
 // little as possible, which leaves most decisions to the bounds on skipped
-// nodes; for tests), never. The outputs do not depend on it.
+// nodes and to literal class scores; for tests), never. The outputs do not
+// depend on it.
 enum class pruning { automatic, always, eager, never };
 void set_pruning(pruning mode);
 

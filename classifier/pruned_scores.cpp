@@ -25,6 +25,13 @@
 // values, that value plus 2^-1074. So K_up = K(x_floor) (1 + 2^-40) +
 // 2^-1070 bounds every literal term of a node, and count * K_up all of them.
 //
+// Exact zeros. A node whose K(x_floor) is exactly 0 adds exactly 0: the
+// literal argument of each of its templates is at most the one at x_floor
+// (the same monotonic roundings), and the literal exp, 0 there, is 0 at every
+// smaller argument (its results below 2^-1075 round to 0; the test
+// KernelZeros.LiteralExponentialUnderflowsToZeroBeyondItsFirstZero holds the
+// library to it). Such a node's bound is 0, with no slack.
+//
 // The sums. skipped_c, the sum of count_c(node) K_up over the unvisited
 // nodes, adds fewer than 2^31 products: rounded, it is within 2^-21 of the
 // exact sum, so skipped_c (1 + 2^-20) bounds T_skip, the exact sum of the
@@ -37,6 +44,13 @@
 // So |L - V| <= class_score_bound(bound, S, V + skipped_c, n_c) + skipped_c:
 // its 2 n_c u (V + skipped_c) covers both roundings, and skipped_c covers
 // T_skip. n_c is the class's full count: the literal sum has all n_c terms.
+//
+// Exact class scores. Where two classes stay too close to call after their
+// nodes are visited (both near or below the underflow threshold, or a true
+// tie), their literal scores are computed: the literal terms of the class's
+// templates outside the exact-zero nodes, added in template order (the
+// others add exactly 0 to the literal sum, so leaving them out changes no
+// bit). The rule then compares exact scores exactly, ties included.
 #include "pruned_scores.h"
 
 #include <algorithm>
@@ -45,7 +59,6 @@
 #include "fast_distance.h"
 #include "host_services.h"
 #include "kernel_values.h"
-#include "margin_rule.h"
 
 namespace vendral {
 
@@ -75,6 +88,44 @@ constexpr double largest_visited_share = 0.25;
 
 bool before(const pending_node &a, const pending_node &b) { return a.distance > b.distance; }
 
+// The decision rule (decision.h) on scores known within an error each: two
+// exact scores (error 0) are compared as the literal rule compares them,
+// ties included; otherwise the comparison is settled only when the two
+// differ by more than their errors (margin_rule.h), and then no tie is
+// possible and the winner is the literal one.
+struct bounded_rule {
+    decision outcome{-1, false, 0, false};
+    double best = -1.0;
+    double best_error = 0.0;
+    bool settled = true;
+    int32_t next_class = 0;
+
+    void take(double score, double error) {
+        ++outcome.comparisons;
+        if (error == 0.0 && best_error == 0.0) {
+            if (best >= score) {
+                if (best == score) {
+                    outcome.tie = true;
+                    ++outcome.comparisons;
+                }
+            } else {
+                best = score;
+                outcome.winner = next_class;
+                outcome.tie = false;
+            }
+        } else {
+            if (!(std::fabs(best - score) > best_error + error)) settled = false;
+            if (best < score) {
+                best = score;
+                best_error = error;
+                outcome.winner = next_class;
+                outcome.tie = false;
+            }
+        }
+        ++next_class;
+    }
+};
+
 struct traversal {
     const pruned_setup &setup;
     const double *pattern;
@@ -83,6 +134,8 @@ struct traversal {
     double remaining = 0.0;  // about the sum of count * kernel over the heap
     double best = 0.0;       // the largest class sum so far
     int64_t leaves = 0;
+    double ever_added = 0.0;  // everything remaining has held
+    int64_t counted_at = -1;  // remaining last summed afresh after this many leaves
 
     void push_entry(const pending_node &entry) {
         scratch->pending[pending++] = entry;
@@ -94,14 +147,25 @@ struct traversal {
         return scratch->pending[--pending];
     }
 
-    void push(int32_t node) {
+    double node_floor(int32_t node) const {
         const template_tree &tree = *setup.tree;
         const double *lower = tree.boxes + static_cast<size_t>(node) * 2 * tree.d;
-        const double distance = box_distance_floor(lower, lower + tree.d, pattern, tree.d, setup.in->p);
-        const double kernel =
-            setup.kernel_value(distance, setup.in->h) * kernel_growth + subnormal_slack;
+        return box_distance_floor(lower, lower + tree.d, pattern, tree.d, setup.in->p);
+    }
+
+    // The bound on any one literal term of templates at distances of at least floor.
+    double kernel_above(double floor) const {
+        const double at_floor = setup.kernel_value(floor, setup.in->h);
+        return at_floor == 0.0 ? 0.0 : at_floor * kernel_growth + subnormal_slack;
+    }
+
+    void push(int32_t node) {
+        const double distance = node_floor(node);
+        const double kernel = kernel_above(distance);
         push_entry({distance, kernel, node});
-        remaining += kernel * tree.nodes[node].count;
+        const double added = kernel * setup.tree->nodes[node].count;
+        remaining += added;
+        ever_added += added;
     }
 
     // False when a tile's distances could not be bounded.
@@ -116,10 +180,17 @@ struct traversal {
             const double *columns = tree.columns + static_cast<size_t>(lane) * in.d;
             if (!setup.tile_distances(columns, pattern, in.d, in.p, valid, distance)) return false;
             setup.kernel_tile(distance, in.h, setup.distance_error, false, &kernels);
-            for (int l = 0; l < valid; ++l) {
-                const int32_t c = tree.class_of_lane[lane + l];
-                scratch->value[c] += kernels.value[l];
-                scratch->sensitivity[c] += kernels.sensitivity[l];
+            // A leaf's templates come sorted by class: each run is summed on its own.
+            const int32_t *classes = tree.class_of_lane + lane;
+            for (int l = 0; l < valid;) {
+                const int32_t c = classes[l];
+                double value = 0.0, sensitivity = 0.0;
+                for (; l < valid && classes[l] == c; ++l) {
+                    value += kernels.value[l];
+                    sensitivity += kernels.sensitivity[l];
+                }
+                scratch->value[c] += value;
+                scratch->sensitivity[c] += sensitivity;
                 best = std::max(best, scratch->value[c]);
             }
         }
@@ -128,10 +199,20 @@ struct traversal {
         return true;
     }
 
-    bool done(double share) const {
+    bool done(double share) {
         if (pending == 0) return true;
         if (leaves == 0) return false;
-        return share == HUGE_VAL || remaining <= share * best;
+        if (share == HUGE_VAL || remaining <= share * best) return true;
+        // The running sum keeps the rounding of everything once added and
+        // taken away again (below ever_added 2^-50); where that could hide
+        // the answer, it is summed afresh (at most once per leaf).
+        if (remaining > share * best + ever_added * 0x1p-50 || leaves == counted_at) return false;
+        counted_at = leaves;
+        remaining = 0.0;
+        for (int32_t k = 0; k < pending; ++k)
+            remaining += scratch->pending[k].kernel * setup.tree->nodes[scratch->pending[k].node].count;
+        ever_added = remaining;
+        return remaining <= share * best;
     }
 
     // Visits nodes nearest first until done(share); false as visit_leaf.
@@ -175,7 +256,7 @@ struct traversal {
                 scratch->aside[aside++] = next;
                 continue;
             }
-            if (next.kernel <= hopeless) {
+            if (next.kernel <= hopeless) {  // nearest first: so are all the others
                 scratch->aside[aside++] = next;
                 break;
             }
@@ -191,6 +272,39 @@ struct traversal {
         }
         for (int32_t k = 0; k < aside; ++k) push_entry(scratch->aside[k]);
         return result == refined::exhausted && visited > 0 ? refined::visited : result;
+    }
+
+    // Class c's literal score into scratch->exact[c]; false when it has more
+    // templates outside the exact-zero nodes than the scratch holds.
+    bool make_exact(int32_t c) {
+        const engine_inputs &in = *setup.in;
+        const template_tree &tree = *setup.tree;
+        int32_t found = 0, stacked = 0;
+        int32_t *stack = scratch->stack;
+        stack[stacked++] = 0;
+        while (stacked > 0) {
+            const int32_t node = stack[--stacked];
+            if (!holds(node, c, -1) || kernel_above(node_floor(node)) == 0.0) continue;
+            const tree_node &at = tree.nodes[node];
+            if (at.left >= 0) {
+                stack[stacked++] = at.left;
+                stack[stacked++] = at.right;
+                continue;
+            }
+            for (int32_t lane = at.first_lane; lane < at.first_lane + at.count; ++lane) {
+                if (tree.class_of_lane[lane] != c) continue;
+                if (found == scratch->exact_room) return false;
+                scratch->templates[found++] = tree.template_of_lane[lane];
+            }
+        }
+        std::sort(scratch->templates, scratch->templates + found);
+        double score = 0.0;
+        for (int32_t k = 0; k < found; ++k)
+            score += setup.kernel_value(setup.literal_distance(in.templates[scratch->templates[k]], pattern, in.d, in.p),
+                                        in.h);
+        scratch->exact[c] = score;
+        scratch->is_exact[c] = 1;
+        return true;
     }
 
     // The rule on the visited sums with their bounds, classes in table order;
@@ -211,12 +325,16 @@ struct traversal {
             const int32_t *counts = tree.class_counts + static_cast<size_t>(at.node) * in.M;
             for (int32_t c = 0; c < in.M; ++c) skipped[c] += at.kernel * counts[c];
         }
-        margin_rule rule;
+        bounded_rule rule;
         for (int32_t c = 0; c < in.M; ++c) {
             const int32_t n = tree.class_sizes[c];
+            if (scratch->is_exact[c]) {
+                rule.take(scratch->exact[c], 0.0);
+                continue;
+            }
             const double skipped_c = (tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth;
             const double value = scratch->value[c];
-            const int32_t winner = rule.winner;
+            const int32_t winner = rule.outcome.winner;
             rule.take(value, class_score_bound(setup.bound, scratch->sensitivity[c], value + skipped_c, n) + skipped_c);
             if (!rule.settled) {
                 *a = winner;
@@ -224,7 +342,7 @@ struct traversal {
                 return false;
             }
         }
-        *out = decision{rule.winner, false, static_cast<uint32_t>(in.M), false};
+        *out = rule.outcome;
         return true;
     }
 };
@@ -254,11 +372,19 @@ pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_
         scratch[t].pending =
             static_cast<pending_node *>(host_calloc(2 * static_cast<size_t>(std::max(tree.node_count, 1)), sizeof(pending_node)));
         scratch[t].aside = scratch[t].pending + std::max(tree.node_count, 1);
-        scratch[t].value = static_cast<double *>(host_calloc(3 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
-        complete = complete && scratch[t].pending && scratch[t].value;
+        scratch[t].value = static_cast<double *>(host_calloc(4 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
+        scratch[t].is_exact = static_cast<uint8_t *>(host_calloc(std::max(M, 1), 1));
+        // The templates of a class whose literal score is needed: up to a
+        // quarter of them all (beyond, the literal evaluation is as cheap).
+        scratch[t].exact_room = std::max<int32_t>(std::min<int32_t>(tree.lanes, 4096), tree.lanes / 4);
+        scratch[t].templates = static_cast<int32_t *>(host_calloc(scratch[t].exact_room, sizeof(int32_t)));
+        scratch[t].stack = static_cast<int32_t *>(host_calloc(std::max(tree.node_count, 1), sizeof(int32_t)));
+        complete = complete && scratch[t].pending && scratch[t].value && scratch[t].is_exact && scratch[t].templates &&
+                   scratch[t].stack;
         if (!scratch[t].value) continue;
         scratch[t].sensitivity = scratch[t].value + std::max(M, 1);
         scratch[t].skipped = scratch[t].sensitivity + std::max(M, 1);
+        scratch[t].exact = scratch[t].skipped + std::max(M, 1);
     }
     if (!complete) {
         free_pruned_scratch(scratch, count);
@@ -272,6 +398,9 @@ void free_pruned_scratch(pruned_scratch *scratch, int count) {
     for (int t = 0; t < count; ++t) {
         host_free(scratch[t].pending);
         host_free(scratch[t].value);
+        host_free(scratch[t].is_exact);
+        host_free(scratch[t].templates);
+        host_free(scratch[t].stack);
     }
     host_free(scratch);
 }
@@ -297,6 +426,7 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
         if (!std::isfinite(pattern[i])) return false;
     std::fill_n(scratch->value, in.M, 0.0);
     std::fill_n(scratch->sensitivity, in.M, 0.0);
+    std::fill_n(scratch->is_exact, in.M, 0);
     traversal walk{setup, pattern, scratch};
     walk.push(0);
     const bool eager = setup.mode == pruning::eager;
@@ -307,7 +437,14 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
             ++scratch->patterns_decided;
             return true;
         }
-        if (eager || walk.refine(a, b, batch) != traversal::refined::visited) return false;
+        // (Eager: no more visits, the literal scores at once.)
+        const traversal::refined refined = eager ? traversal::refined::exhausted : walk.refine(a, b, batch);
+        if (refined == traversal::refined::failed) return false;
+        if (refined == traversal::refined::visited) continue;
+        // Nothing more to visit that could settle it: the two classes' literal scores.
+        const bool exact_a = a < 0 || scratch->is_exact[a], exact_b = scratch->is_exact[b];
+        if (exact_a && exact_b) return false;
+        if ((!exact_a && !walk.make_exact(a)) || (!exact_b && !walk.make_exact(b))) return false;
     }
 }
 
@@ -321,6 +458,7 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
     setup.tile_distances = norm.tile_for_width();
     setup.kernel_tile = kernel.tile_for_width();
     setup.kernel_value = kernel.value;
+    setup.literal_distance = norm.literal;
     // The tile function's own bound: where the norm has distances from dot
     // products, its row's bound is theirs.
     setup.distance_error = norm.gram_for_width ? distance_error_bound(in.d) : norm.error_bound(in.d);

@@ -23,6 +23,7 @@ struct pruned_setup {
     tile_distance_function tile_distances = nullptr;
     kernel_tile_function kernel_tile = nullptr;
     kernel_function kernel_value = nullptr;  // the literal kernel's values, uncounted
+    distance_function literal_distance = nullptr;
     double distance_error = 0.0;             // of the tile distances
     kernel_bound bound{};
     pruning mode = pruning::automatic;
@@ -43,6 +44,11 @@ struct pruned_scratch {
     double *value;          // per class: the fast sum of the visited templates
     double *sensitivity;    // ... and of their sensitivities
     double *skipped;        // ... and the bound on the unvisited ones
+    double *exact;          // ... and the literal score, where is_exact
+    uint8_t *is_exact;
+    int32_t *templates;     // exact_room: the templates of a literal score
+    int32_t exact_room;
+    int32_t *stack;         // room for every node
     int64_t templates_visited;
     int64_t patterns_decided;
 };

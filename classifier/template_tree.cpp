@@ -89,20 +89,40 @@ void sort_by_code(const engine_inputs &in, keyed *sorted, keyed *other) {
 struct builder {
     const engine_inputs &in;
     template_tree *tree;
-    const int32_t *order;  // template indices in code order
+    int32_t *order;  // template indices in code order
     int32_t next_node = 0;
 
     double *lower(int32_t node) const { return tree->boxes + static_cast<size_t>(node) * 2 * in.d; }
 
     void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
+        // Sorted by class within the leaf, so that a visit sums each class's run at once.
+#if defined(__GNUC__)
+        // The next leaf's row pointers and classes, which sit anywhere: asked
+        // for now, they are there when it is filled.
+        for (int32_t k = end; k < std::min<int32_t>(end + leaf_templates, in.N); ++k) {
+            __builtin_prefetch(in.templates + order[k]);
+            __builtin_prefetch(in.class_of_template + order[k]);
+        }
+#endif
+        // (An insertion sort: stable, and a leaf is small.)
+        for (int32_t k = begin + 1; k < end; ++k) {
+            const int32_t j = order[k], c = in.class_of_template[j];
+            int32_t at = k;
+            for (; at > begin && in.class_of_template[order[at - 1]] > c; --at) order[at] = order[at - 1];
+            order[at] = j;
+        }
         int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
         double *lo = lower(node), *hi = lo + in.d;
         std::copy_n(in.templates[order[begin]], in.d, lo);
         std::copy_n(in.templates[order[begin]], in.d, hi);
         for (int32_t k = begin; k < end; ++k) {
+#if defined(__GNUC__)
+            if (k + 8 < end) __builtin_prefetch(in.templates[order[k + 8]]);
+#endif
             const int32_t j = order[k], lane = first_lane + (k - begin);
             const int32_t c = in.class_of_template[j];
             tree->class_of_lane[lane] = c;
+            tree->template_of_lane[lane] = j;
             if (counts) ++counts[c];
             const double *row = in.templates[j];
             double *column = tree->columns + static_cast<size_t>(lane / block_lanes) * block_lanes * in.d +
@@ -157,6 +177,7 @@ void free_template_tree(template_tree *tree) {
     host_free(tree->class_sizes);
     host_free(tree->columns);
     host_free(tree->class_of_lane);
+    host_free(tree->template_of_lane);
     *tree = template_tree{};
 }
 
@@ -179,6 +200,7 @@ bool build_template_tree(const engine_inputs &in, template_tree *tree) {
     tree->class_sizes = static_cast<int32_t *>(host_calloc(std::max<int32_t>(in.M, 1), sizeof(int32_t)));
     tree->columns = static_cast<double *>(host_calloc(lanes * d, sizeof(double)));
     tree->class_of_lane = static_cast<int32_t *>(host_calloc(lanes, sizeof(int32_t)));
+    tree->template_of_lane = static_cast<int32_t *>(host_calloc(lanes, sizeof(int32_t)));
     // The sort works in the columns' memory where they have room for it (memory
     // touched for the first time is slow to come by); with one column they
     // have not.
@@ -186,7 +208,7 @@ bool build_template_tree(const engine_inputs &in, template_tree *tree) {
     keyed *sorting = sort_in_columns ? reinterpret_cast<keyed *>(tree->columns)
                                      : static_cast<keyed *>(host_calloc(2 * N, sizeof(keyed)));
     if (!tree->nodes || !tree->boxes || (counted && !tree->class_counts) || !tree->class_sizes || !tree->columns ||
-        !tree->class_of_lane || !sorting) {
+        !tree->class_of_lane || !tree->template_of_lane || !sorting) {
         if (!sort_in_columns) host_free(sorting);
         free_template_tree(tree);
         return false;
@@ -198,17 +220,19 @@ bool build_template_tree(const engine_inputs &in, template_tree *tree) {
     // never past what is still to be read.
     int32_t *order = tree->class_of_lane + (lanes - N);
     for (size_t k = 0; k < N; ++k) order[k] = sorting[k].index;
-    if (sort_in_columns) {
-        std::fill_n(tree->columns, lanes * d, 0.0);
-    } else {
-        host_free(sorting);
-    }
+    if (!sort_in_columns) host_free(sorting);
     builder{in, tree, order}.build(0, in.N, 0);
-    // Padding lanes belong to no class.
+    // Padding lanes: zeros, of no class.
     for (int32_t node = 0; node < tree->node_count; ++node) {
         const tree_node &at = tree->nodes[node];
         if (at.left >= 0) continue;
-        std::fill(tree->class_of_lane + at.first_lane + at.count, tree->class_of_lane + at.first_lane + whole_tiles(at.count), -1);
+        for (int32_t lane = at.first_lane + at.count; lane < at.first_lane + whole_tiles(at.count); ++lane) {
+            tree->class_of_lane[lane] = -1;
+            tree->template_of_lane[lane] = 0;
+            double *column = tree->columns + static_cast<size_t>(lane / block_lanes) * block_lanes * in.d +
+                             lane % block_lanes;
+            for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = 0.0;
+        }
     }
     return true;
 }

@@ -36,6 +36,7 @@ struct template_tree {
     int32_t *class_sizes = nullptr;    // M: every class's full template count
     double *columns = nullptr;         // lanes * d doubles in the tile layout; padding lanes 0
     int32_t *class_of_lane = nullptr;  // -1 on padding lanes
+    int32_t *template_of_lane = nullptr;
 };
 
 // The tree over the N templates of in, all memory from the host. False, with

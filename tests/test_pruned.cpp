@@ -14,6 +14,7 @@
 
 #include "classifier/classifier.h"
 #include "classifier/engine.h"
+#include "classifier/kernel_values.h"
 #include "classifier/multiversion.h"
 #include "classifier/pruned_scores.h"
 #include "module_call.h"
@@ -134,9 +135,10 @@ TEST(PrunedDifferential, ClusteredDataOverKernelsNormsDimensionsAndWidths) {
     EXPECT_GT(moderate_pruned, moderate_patterns / 2) << "most clear decisions are taken on the pruned path";
 }
 
-TEST(PrunedDifferential, DuplicatesAcrossClassesTieAndStayLiteral) {
+TEST(PrunedDifferential, DuplicatesAcrossClassesTie) {
     // Every template twice, once in class 1 and once in class 2: equal sums
-    // for every pattern, which no bound can settle.
+    // for every pattern, which no bound can settle; the two classes' literal
+    // scores are computed, and tie.
     std::mt19937_64 random(3);
     for (int kernel : {0, 2})
         for (double p : {1.0, 2.0, inf}) {
@@ -151,7 +153,7 @@ TEST(PrunedDifferential, DuplicatesAcrossClassesTieAndStayLiteral) {
             in.kernel_type = kernel;
             in.p = p;
             in.h = 0.1;
-            EXPECT_EQ(expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p)), 0);
+            EXPECT_EQ(expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p)), 9);
             EXPECT_EQ(result_labels(call_module(in)), std::vector<double>(9, -1.0));
         }
 }
@@ -162,8 +164,8 @@ TEST(PrunedDifferential, TiesBetweenClassesInSkippedNodes) {
     // With class 3 first in the table, the tie of 1 and 2 lies below the best
     // and the rule never meets it: the skipped nodes' bounds settle those
     // patterns. With class 3 last, the rule meets the tie first (one more
-    // comparison) and with class 3 absent it is the outcome: only the
-    // literal evaluation can tell.
+    // comparison) and with class 3 absent it is the outcome: only the two
+    // classes' literal scores can tell. Every pattern is decided on the tree.
     std::mt19937_64 random(44);
     std::normal_distribution<double> normal(0.0, 0.05);
     module_inputs far;
@@ -192,11 +194,11 @@ TEST(PrunedDifferential, TiesBetweenClassesInSkippedNodes) {
                 in->kernel_type = kernel;
                 in->p = p;
             }
-            EXPECT_EQ(expect_identical(far, "far: " + what), 0);
+            EXPECT_EQ(expect_identical(far, "far: " + what), 6);
             EXPECT_EQ(result_labels(call_module(far)), std::vector<double>(6, -1.0)) << what;
             EXPECT_EQ(expect_identical(near_first, "near first: " + what), 6);
             EXPECT_EQ(result_labels(call_module(near_first)), std::vector<double>(6, 3.0)) << what;
-            EXPECT_EQ(expect_identical(near_last, "near last: " + what), 0);
+            EXPECT_EQ(expect_identical(near_last, "near last: " + what), 6);
             EXPECT_EQ(result_labels(call_module(near_last)), std::vector<double>(6, 3.0)) << what;
         }
 }
@@ -257,10 +259,10 @@ TEST(PrunedDifferential, NonFiniteTemplatesAndPatterns) {
 
 TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
     // Each class holds the same templates in another order, one nudged by
-    // an ulp: the literal sums agree to within rounding.
+    // an ulp: the literal sums agree to within rounding, so the classes'
+    // literal scores decide (on the tree: each pattern is decided there).
     std::mt19937_64 random(4243);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int64_t literal_total = 0;
     for (int round = 0; round < 16; ++round) {
         const int d = 1 + round % 4, k = 40 + 30 * (round % 3);
         module_inputs in;
@@ -284,10 +286,8 @@ TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
             }
         }
         for (int n = 0; n < 8; ++n) in.patterns.push_back(set[static_cast<size_t>(n)]);
-        const int64_t pruned = expect_identical(in, "round " + std::to_string(round));
-        literal_total += 8 - pruned;
+        EXPECT_EQ(expect_identical(in, "round " + std::to_string(round)), 8);
     }
-    EXPECT_GT(literal_total, 0) << "near ties go to the literal evaluation";
 }
 
 TEST(PrunedDifferential, EveryRefusedAllocationEndsCleanly) {
@@ -313,7 +313,6 @@ TEST(PrunedChoice, AutomaticTakesTheTreeWhereItSkipsAndNotElsewhere) {
     module_inputs in = clustered(random, 5000, 100, 3, 4, 0.1);
     in.h = 0.01;
     const evaluated chosen = run_with(in, vendral::evaluation::fast, vendral::pruning::automatic, 2);
-    std::printf("%lld %lld %lld\n", (long long)chosen.pruned_patterns, (long long)run_with(in, vendral::evaluation::fast, vendral::pruning::always, 2).pruned_patterns, (long long)run_with(in, vendral::evaluation::fast, vendral::pruning::always, 2).literal_patterns);
     EXPECT_GT(chosen.pruned_patterns, 90) << "clustered data in 3 columns, narrow window";
     const evaluated never = run_with(in, vendral::evaluation::fast, vendral::pruning::never, 2);
     EXPECT_EQ(never.pruned_patterns, 0);
@@ -394,4 +393,44 @@ TEST(BoxDistance, NeverAboveTheLiteralDistanceToAPointOfTheBox) {
                         ASSERT_GE(floor, 0.999999 * static_cast<double>(exact)) << "p " << p << " d " << d;
                     }
                 }
+}
+
+TEST(KernelZeros, LiteralExponentialUnderflowsToZeroBeyondItsFirstZero) {
+    // Skipped nodes whose bound is exactly 0 rely on it: once the literal
+    // exponential gives 0, it gives 0 at every smaller argument, and so do
+    // the gaussian and laplacian kernels at every larger distance.
+    double zero = -800.0, positive = -700.0;  // exp(zero) == 0 < exp(positive)
+    ASSERT_EQ(std::exp(zero), 0.0);
+    ASSERT_GT(std::exp(positive), 0.0);
+    while (std::nextafter(zero, 0.0) < positive) {
+        const double middle = zero + (positive - zero) / 2;
+        if (middle == zero || middle == positive) break;
+        (std::exp(middle) == 0.0 ? zero : positive) = middle;
+    }
+    std::mt19937_64 random(9);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    double a = zero;
+    for (int k = 0; k < 100000; ++k, a = std::nextafter(a, -inf)) ASSERT_EQ(std::exp(a), 0.0) << a;
+    for (int k = 0; k < 100000; ++k) {
+        const double below = zero - std::ldexp(unit(random), static_cast<int>(random() % 40));
+        ASSERT_EQ(std::exp(below), 0.0) << below;
+    }
+    EXPECT_EQ(std::exp(-1e300), 0.0);
+    EXPECT_EQ(std::exp(-inf), 0.0);
+    for (double h : {1e-3, 0.37, 1.0, 1e5}) {
+        for (auto value : {vendral::gaussian_value, vendral::laplacian_value}) {
+            double x = h, step = h;  // the first zero, by doubling then bisection
+            while (value(x, h) != 0.0) x += (step *= 2);
+            double nonzero = 0.0;
+            while (std::nextafter(nonzero, x) < x) {
+                const double middle = nonzero + (x - nonzero) / 2;
+                if (middle == nonzero || middle == x) break;
+                (value(middle, h) == 0.0 ? x : nonzero) = middle;
+            }
+            for (int k = 0; k < 10000; ++k) {
+                const double farther = x * (1.0 + std::ldexp(unit(random), -static_cast<int>(random() % 50)));
+                ASSERT_EQ(value(farther, h), 0.0) << "h " << h << " x " << farther;
+            }
+        }
+    }
 }
