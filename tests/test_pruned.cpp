@@ -434,3 +434,52 @@ TEST(KernelZeros, LiteralExponentialUnderflowsToZeroBeyondItsFirstZero) {
         }
     }
 }
+
+TEST(PrunedDifferential, SkippedTermsThatEachRoundTheLiteralSumUp) {
+    // Class 1: a template at the pattern, then 100000 far ones whose terms
+    // are each 0.6 ulp of the running sum: the literal sum rounds up by 0.4
+    // ulp at every one of them, ending 2.2e-11 above 1, well above their
+    // exact sum. Class 2: a template at the pattern and one whose term is
+    // 1.8e-11, in between. The far templates sit in skipped nodes; only a
+    // score bound counting all of class 1's terms keeps class 2 from being
+    // taken as the winner.
+    module_inputs in;
+    in.h = 1.0;
+    in.p = 2.0;
+    in.oflag = 2;
+    const double tiny_term = 0.6 * 0x1p-52, middle_term = 1.8e-11;
+    in.templates = {{0.0}, {0.0}, {std::sqrt(-2.0 * std::log(middle_term))}};
+    in.labels = {1, 2, 2};
+    for (int j = 0; j < 100000; ++j) {
+        in.templates.push_back({std::sqrt(-2.0 * std::log(tiny_term))});
+        in.labels.push_back(1);
+    }
+    in.patterns = {{0.0}};
+    EXPECT_EQ(result_labels(call_module(in)), std::vector<double>{1});
+    expect_identical(in, "far terms rounding up");
+}
+
+TEST(PrunedDifferential, ScoresInTheSubnormalRange) {
+    // Every template so far from the pattern that the kernel values are
+    // subnormal (the fast exponential gives 0 there): only the classes'
+    // literal scores tell them apart, or find them equal, and nodes may be
+    // taken as adding exactly 0 only where the literal kernel is 0.
+    for (int kernel : {0, 2}) {
+        const auto at_value = [&](double k) { return kernel == 0 ? std::sqrt(-2.0 * std::log(k)) : -std::log(k); };
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = 1.0;
+        in.h = 1.0;
+        in.oflag = 2;
+        in.templates = {{at_value(1e-310)}, {at_value(2e-310)}, {at_value(3e-320)}, {-at_value(3e-320)}};
+        in.labels = {1, 2, 3, 4};
+        in.patterns = {{0.0}, {0.0}};
+        EXPECT_EQ(expect_identical(in, "kernel " + std::to_string(kernel)), 2);
+        EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{2, 2})) << kernel;
+        // Classes 3 and 4 alone: mirrored, equal subnormal scores, a tie.
+        in.templates = {{at_value(3e-320)}, {-at_value(3e-320)}};
+        in.labels = {3, 4};
+        EXPECT_EQ(expect_identical(in, "tie, kernel " + std::to_string(kernel)), 2);
+        EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{-1, -1})) << kernel;
+    }
+}
