@@ -73,10 +73,10 @@ constexpr double sum_growth = 1.0 + 0x1p-20;
 // is below this share of the largest class sum so far. A comparison the
 // bounds leave unsettled then sends the visits to the nodes holding its two
 // classes, first_batch leaves at first, twice as many each time after, until
-// they settle it, none are left (a near-tie: the literal evaluation decides)
-// or what is left is below hopeless (values that may underflow: likewise).
-// Any share is exact (the final check is); it only trades visits against
-// literal fallbacks.
+// they settle it, none are left (a near-tie or a tie) or what is left is
+// below hopeless (scores that may be subnormal): then the two classes'
+// literal scores decide. Any share is exact (the final check is); it only
+// trades visits against literal work.
 constexpr double first_share = 0x1p-30;
 constexpr int64_t first_batch = 4;
 constexpr double hopeless = 0x1p-1000;
@@ -91,8 +91,8 @@ bool before(const pending_node &a, const pending_node &b) { return a.distance > 
 // The decision rule (decision.h) on scores known within an error each: two
 // exact scores (error 0) are compared as the literal rule compares them,
 // ties included; otherwise the comparison is settled only when the two
-// differ by more than their errors (margin_rule.h), and then no tie is
-// possible and the winner is the literal one.
+// differ by more than their errors (as the brute-force path's margin rule
+// does), and then no tie is possible and the winner is the literal one.
 struct bounded_rule {
     decision outcome{-1, false, 0, false};
     double best = -1.0;

@@ -1,8 +1,10 @@
 // The pruned evaluation of one pattern: the tree's leaves nearest first, each
 // through the fast tile functions, and for every node left unvisited a bound
 // on what its templates could add to each class. The decision is taken only
-// where the rule is settled by more than the bounds (margin_rule.h), as on the
-// brute-force fast path; otherwise the caller decides the pattern literally.
+// where the rule is settled by more than the bounds, as on the brute-force
+// fast path, or by the literal scores of the classes it hinges on; otherwise
+// (a distance the tile functions cannot bound, a pattern that is not finite)
+// the caller decides the pattern literally.
 #ifndef VENDRAL_CLASSIFIER_PRUNED_SCORES_H
 #define VENDRAL_CLASSIFIER_PRUNED_SCORES_H
 
@@ -67,8 +69,9 @@ bool pruning_may_pay(const engine_inputs &in);
 pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M);
 void free_pruned_scratch(pruned_scratch *scratch, int count);
 
-// Decides one pattern; false when the bounds do not settle it (the caller
-// then decides it literally), or the pattern is not finite.
+// Decides one pattern; false (the caller then decides it literally) when a
+// tile's distances cannot be bounded, the pattern is not finite, or a class
+// whose literal score is needed has more templates than the scratch holds.
 bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out);
 
 // A run's pruned evaluation: its tree, and each thread's scratch.
