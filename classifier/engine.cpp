@@ -248,15 +248,12 @@ int32_t tiles_per_pass(int32_t d) {
     return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
-// Decides patterns [first, end) through the tree; those it leaves unsettled
-// literally.
+// Decides patterns [first, end) through the tree (which decides those it
+// cannot settle literally); returns how many were decided literally.
 int decide_group_pruned(const shared_work &work, int32_t first, int32_t end, pruned_scratch *scratch) {
     int literal = 0;
-    for (int32_t n = first; n < end; ++n) {
-        if (decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])) continue;
-        work.decisions[n] = decide_literally(work, work.in->patterns[n]);
-        ++literal;
-    }
+    for (int32_t n = first; n < end; ++n)
+        if (!decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])) ++literal;
     return literal;
 }
 
@@ -398,9 +395,9 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     const bool dot_products = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 && in.P > 0 &&
                               shared.pruned == nullptr;
     shared.gram = dot_products ? norm.gram_for_width() : nullptr;
-    // The tree holds its own columns; the literal evaluation needs none.
-    const bool columns = shared.tile_distances != nullptr && shared.pruned == nullptr;
-    if (!pack_templates(in, columns, shared.gram != nullptr, &shared.packed)) {
+    // The tree holds its own columns and does without the packed copy.
+    if (shared.pruned == nullptr && !pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr,
+                                                    &shared.packed)) {
         end_pruned_run(&pruned);
         return false;
     }

@@ -86,7 +86,9 @@ constexpr double hopeless = 0x1p-1000;
 constexpr int32_t probe_patterns = 32;
 constexpr double largest_visited_share = 0.25;
 
-bool before(const pending_node &a, const pending_node &b) { return a.distance > b.distance; }
+// Nearest first: the node with the largest bound on the top of the heap (the
+// bound falls with the distance floor).
+bool before(const pending_node &a, const pending_node &b) { return a.kernel < b.kernel; }
 
 // The decision rule (decision.h) on scores known within an error each: two
 // exact scores (error 0) are compared as the literal rule compares them,
@@ -160,9 +162,8 @@ struct traversal {
     }
 
     void push(int32_t node) {
-        const double distance = node_floor(node);
-        const double kernel = kernel_above(distance);
-        push_entry({distance, kernel, node});
+        const double kernel = kernel_above(node_floor(node));
+        push_entry({kernel, node});
         const double added = kernel * setup.tree->nodes[node].count;
         remaining += added;
         ever_added += added;
@@ -247,17 +248,19 @@ struct traversal {
     // Visits up to `budget` leaves among the nodes holding templates of
     // class a or b, nearest first; the others wait aside, then go back.
     refined refine(int32_t a, int32_t b, int64_t budget) {
+        // Set aside at the far end of the heap's room: a node is in one place at a time.
+        pending_node *const room_end = scratch->pending + setup.tree->node_count;
         int32_t aside = 0;
         int64_t visited = 0;
         refined result = refined::exhausted;
         while (pending > 0) {
             const pending_node next = pop();
             if (!holds(next.node, a, b)) {
-                scratch->aside[aside++] = next;
+                *(room_end - ++aside) = next;
                 continue;
             }
             if (next.kernel <= hopeless) {  // nearest first: so are all the others
-                scratch->aside[aside++] = next;
+                *(room_end - ++aside) = next;
                 break;
             }
             const bool leaf = setup.tree->nodes[next.node].left < 0;
@@ -270,7 +273,7 @@ struct traversal {
                 break;
             }
         }
-        for (int32_t k = 0; k < aside; ++k) push_entry(scratch->aside[k]);
+        for (int32_t k = 1; k <= aside; ++k) push_entry(*(room_end - k));
         return result == refined::exhausted && visited > 0 ? refined::visited : result;
     }
 
@@ -280,7 +283,8 @@ struct traversal {
         const engine_inputs &in = *setup.in;
         const template_tree &tree = *setup.tree;
         int32_t found = 0, stacked = 0;
-        int32_t *stack = scratch->stack;
+        // Depth first: the stack holds at most one node per level and one more.
+        int32_t stack[64];
         stack[stacked++] = 0;
         while (stacked > 0) {
             const int32_t node = stack[--stacked];
@@ -368,19 +372,16 @@ pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_
     if (scratch == nullptr) return nullptr;
     bool complete = true;
     for (int t = 0; t < count; ++t) {
-        // Room for every node in the heap and aside.
+        // Room for every node, in the heap or set aside.
         scratch[t].pending =
-            static_cast<pending_node *>(host_calloc(2 * static_cast<size_t>(std::max(tree.node_count, 1)), sizeof(pending_node)));
-        scratch[t].aside = scratch[t].pending + std::max(tree.node_count, 1);
+            static_cast<pending_node *>(host_calloc(std::max(tree.node_count, 1), sizeof(pending_node)));
         scratch[t].value = static_cast<double *>(host_calloc(4 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
         scratch[t].is_exact = static_cast<uint8_t *>(host_calloc(std::max(M, 1), 1));
         // The templates of a class whose literal score is needed: up to a
-        // quarter of them all (beyond, the literal evaluation is as cheap).
-        scratch[t].exact_room = std::max<int32_t>(std::min<int32_t>(tree.lanes, 4096), tree.lanes / 4);
+        // sixteenth of them all (beyond, the pattern is decided literally).
+        scratch[t].exact_room = std::max<int32_t>(std::min<int32_t>(tree.lanes, 4096), tree.lanes / 16);
         scratch[t].templates = static_cast<int32_t *>(host_calloc(scratch[t].exact_room, sizeof(int32_t)));
-        scratch[t].stack = static_cast<int32_t *>(host_calloc(std::max(tree.node_count, 1), sizeof(int32_t)));
-        complete = complete && scratch[t].pending && scratch[t].value && scratch[t].is_exact && scratch[t].templates &&
-                   scratch[t].stack;
+        complete = complete && scratch[t].pending && scratch[t].value && scratch[t].is_exact && scratch[t].templates;
         if (!scratch[t].value) continue;
         scratch[t].sensitivity = scratch[t].value + std::max(M, 1);
         scratch[t].skipped = scratch[t].sensitivity + std::max(M, 1);
@@ -400,7 +401,6 @@ void free_pruned_scratch(pruned_scratch *scratch, int count) {
         host_free(scratch[t].value);
         host_free(scratch[t].is_exact);
         host_free(scratch[t].templates);
-        host_free(scratch[t].stack);
     }
     host_free(scratch);
 }
@@ -420,7 +420,10 @@ double box_distance_floor(const double *lower, const double *upper, const double
     return (p == 2.0 ? std::sqrt(sum) : std::pow(sum, 1.0 / p)) * distance_shrink;
 }
 
-bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out) {
+namespace {
+
+// The decision through the tree; false where it cannot be taken there.
+bool decide_on_tree(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out) {
     const engine_inputs &in = *setup.in;
     for (int32_t i = 0; i < in.d; ++i)
         if (!std::isfinite(pattern[i])) return false;
@@ -433,10 +436,7 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
     if (!walk.visit(eager ? HUGE_VAL : first_share)) return false;
     for (int64_t batch = first_batch;; batch *= 2) {
         int32_t a = -1, b = -1;
-        if (walk.settled(out, &a, &b)) {
-            ++scratch->patterns_decided;
-            return true;
-        }
+        if (walk.settled(out, &a, &b)) return true;
         // (Eager: no more visits, the literal scores at once.)
         const traversal::refined refined = eager ? traversal::refined::exhausted : walk.refine(a, b, batch);
         if (refined == traversal::refined::failed) return false;
@@ -446,6 +446,28 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
         if (exact_a && exact_b) return false;
         if ((!exact_a && !walk.make_exact(a)) || (!exact_b && !walk.make_exact(b))) return false;
     }
+}
+
+// The literal evaluation of one pattern: each class's sum adds its literal
+// terms in template order, as the literal evaluation does.
+decision decide_by_literal_scores(const pruned_setup &setup, const double *pattern, double *scores) {
+    const engine_inputs &in = *setup.in;
+    std::fill_n(scores, in.M, 0.0);
+    for (int32_t j = 0; j < in.N; ++j)
+        scores[in.class_of_template[j]] +=
+            setup.kernel_value(setup.literal_distance(in.templates[j], pattern, in.d, in.p), in.h);
+    return decide(scores, in.M);
+}
+
+}  // namespace
+
+bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out) {
+    if (decide_on_tree(setup, pattern, scratch, out)) {
+        ++scratch->patterns_decided;
+        return true;
+    }
+    *out = decide_by_literal_scores(setup, pattern, scratch->exact);
+    return false;
 }
 
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
@@ -466,8 +488,9 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
     if (!setup.bound.valid) return pruned_start::declined;
     if (!build_template_tree(in, &run->tree)) return pruned_start::out_of_memory;
     setup.tree = &run->tree;
-    run->threads = threads;
-    run->scratch = make_pruned_scratch(threads, run->tree, in.M);
+    // One thread's scratch for the first patterns, every thread's once the tree is kept.
+    run->threads = mode == pruning::automatic ? 1 : threads;
+    run->scratch = make_pruned_scratch(run->threads, run->tree, in.M);
     if (run->scratch == nullptr) {
         free_template_tree(&run->tree);
         return pruned_start::out_of_memory;
@@ -479,11 +502,12 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
         decision ignored;
         for (int32_t n = 0; n < probes; ++n) decide_pruned(setup, in.patterns[n], run->scratch, &ignored);
         const bool pays = run->scratch->templates_visited <= largest_visited_share * probes * in.N;
-        run->scratch->templates_visited = 0;
-        run->scratch->patterns_decided = 0;
-        if (!pays) {
+        free_pruned_scratch(run->scratch, 1);
+        run->scratch = pays ? make_pruned_scratch(threads, run->tree, in.M) : nullptr;
+        run->threads = threads;
+        if (!pays || run->scratch == nullptr) {
             end_pruned_run(run);
-            return pruned_start::declined;
+            return pays ? pruned_start::out_of_memory : pruned_start::declined;
         }
     }
     return pruned_start::started;

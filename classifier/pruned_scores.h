@@ -4,7 +4,7 @@
 // where the rule is settled by more than the bounds, as on the brute-force
 // fast path, or by the literal scores of the classes it hinges on; otherwise
 // (a distance the tile functions cannot bound, a pattern that is not finite)
-// the caller decides the pattern literally.
+// by the literal evaluation.
 #ifndef VENDRAL_CLASSIFIER_PRUNED_SCORES_H
 #define VENDRAL_CLASSIFIER_PRUNED_SCORES_H
 
@@ -31,10 +31,9 @@ struct pruned_setup {
     pruning mode = pruning::automatic;
 };
 
-// An unvisited node: the lower bound of its distance from the pattern and the
-// bound on any one of its templates' literal kernel values.
+// An unvisited node: the bound on any one of its templates' literal kernel
+// values (from the floor of its distance to the pattern).
 struct pending_node {
-    double distance;
     double kernel;
     int32_t node;
 };
@@ -42,7 +41,6 @@ struct pending_node {
 // One thread's working space.
 struct pruned_scratch {
     pending_node *pending;  // a heap, nearest first; room for every node
-    pending_node *aside;    // nodes set aside while others are visited first
     double *value;          // per class: the fast sum of the visited templates
     double *sensitivity;    // ... and of their sensitivities
     double *skipped;        // ... and the bound on the unvisited ones
@@ -50,7 +48,6 @@ struct pruned_scratch {
     uint8_t *is_exact;
     int32_t *templates;     // exact_room: the templates of a literal score
     int32_t exact_room;
-    int32_t *stack;         // room for every node
     int64_t templates_visited;
     int64_t patterns_decided;
 };
@@ -69,9 +66,10 @@ bool pruning_may_pay(const engine_inputs &in);
 pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M);
 void free_pruned_scratch(pruned_scratch *scratch, int count);
 
-// Decides one pattern; false (the caller then decides it literally) when a
-// tile's distances cannot be bounded, the pattern is not finite, or a class
-// whose literal score is needed has more templates than the scratch holds.
+// Decides one pattern: true on the tree; false when it was decided by the
+// literal evaluation instead, because a tile's distances cannot be bounded,
+// the pattern is not finite, or a class whose literal score is needed has
+// more templates than the scratch holds.
 bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out);
 
 // A run's pruned evaluation: its tree, and each thread's scratch.
