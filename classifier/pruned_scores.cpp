@@ -472,8 +472,9 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
 
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
                               int threads, pruned_run *run) {
-    if (mode == pruning::never || !pruning_applies(in, kernel, norm)) return pruned_start::declined;
-    if (mode == pruning::automatic && !pruning_may_pay(in)) return pruned_start::declined;
+    if (mode == pruning::never || (mode == pruning::automatic && !pruning_may_pay(in)) ||
+        !pruning_applies(in, kernel, norm))
+        return pruned_start::declined;
     pruned_setup &setup = run->setup;
     setup.in = &in;
     setup.mode = mode;
