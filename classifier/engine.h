@@ -26,7 +26,8 @@ struct engine_inputs {
 enum class evaluation { fast, literal };
 
 // Whether the fast evaluation of the gaussian and laplacian kernels visits
-// the templates through a k-d tree, skipping those too far to matter
+// the templates through a tree of bounding boxes, skipping those too far to
+// matter
 // (pruned_scores.h): automatic (where it applies and the first patterns show
 // it pays), always (wherever it applies), eager (always, and visiting as
 // little as possible, which leaves most decisions to the bounds on skipped
