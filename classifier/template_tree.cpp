@@ -61,9 +61,9 @@ void sort_by_code(const engine_inputs &in, keyed *sorted, keyed *other) {
         }
         low[i] = lo;
         // hi - lo may overflow to +inf: the scale is then 0 and so is the column's part.
-        scale[i] = hi > lo ? static_cast<double>(1u << bits) / (hi - lo) : 0.0;
+        scale[i] = hi > lo ? static_cast<double>(uint64_t{1} << bits) / (hi - lo) : 0.0;
     }
-    const uint32_t top = (1u << bits) - 1;
+    const auto top = static_cast<uint32_t>((uint64_t{1} << bits) - 1);  // bits is 32 for one column
     for (int32_t j = 0; j < in.N; ++j) {
         uint32_t cell[key_bits];
         for (int32_t i = 0; i < columns; ++i) {
