@@ -409,7 +409,8 @@ double box_distance_floor(const double *lower, const double *upper, const double
     double largest = 0.0, sum = 0.0;
     for (int32_t i = 0; i < d; ++i) {
         const double y = pattern[i];
-        const double gap = y < lower[i] ? lower[i] - y : y > upper[i] ? y - upper[i] : 0.0;
+        // max(lo - y, 0, y - hi), without branches (at most one of the two is positive).
+        const double gap = std::max(std::max(lower[i] - y, y - upper[i]), 0.0);
         largest = std::max(largest, gap);
         if (p != HUGE_VAL) sum += p == 1.0 ? gap : p == 2.0 ? gap * gap : std::pow(gap, p);
     }
