@@ -163,7 +163,7 @@ struct traversal {
 
     void push(int32_t node) {
         const double kernel = kernel_above(node_floor(node));
-        push_entry({kernel, node});
+        push_entry({kernel, node, setup.tree->nodes[node].count});
         const double added = kernel * setup.tree->nodes[node].count;
         remaining += added;
         ever_added += added;
@@ -211,7 +211,7 @@ struct traversal {
         counted_at = leaves;
         remaining = 0.0;
         for (int32_t k = 0; k < pending; ++k)
-            remaining += scratch->pending[k].kernel * setup.tree->nodes[scratch->pending[k].node].count;
+            remaining += scratch->pending[k].kernel * scratch->pending[k].count;
         ever_added = remaining;
         return remaining <= share * best;
     }
@@ -323,7 +323,7 @@ struct traversal {
         for (int32_t k = 0; k < pending; ++k) {
             const pending_node &at = scratch->pending[k];
             if (tree.class_counts == nullptr) {
-                skipped_all += at.kernel * tree.nodes[at.node].count;
+                skipped_all += at.kernel * at.count;
                 continue;
             }
             const int32_t *counts = tree.class_counts + static_cast<size_t>(at.node) * in.M;

@@ -36,6 +36,7 @@ struct pruned_setup {
 struct pending_node {
     double kernel;
     int32_t node;
+    int32_t count;  // the node's templates
 };
 
 // One thread's working space.
