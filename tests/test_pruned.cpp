@@ -490,3 +490,22 @@ TEST(PrunedDifferential, ScoresInTheSubnormalRange) {
         EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{-1, -1})) << kernel;
     }
 }
+
+TEST(PrunedDifferential, TableEntriesWithoutTemplates) {
+    // Labels such as 2.5 make table entries (label 2) that no template adds
+    // to: they score exactly 0, ahead of or behind the classes that do.
+    std::mt19937_64 random(77);
+    for (int kernel : {0, 2})
+        for (double h : {0.02, 1e-4}) {
+            module_inputs in = clustered(random, 400, 12, 2, 3, 0.1);
+            for (size_t j = 0; j < in.labels.size(); j += 37) in.labels[j] += 0.5;
+            // First in the table: a class of one far template (label 0.5, so 0).
+            in.labels.insert(in.labels.begin(), 0.5);
+            in.templates.insert(in.templates.begin(), {9.0, 9.0});
+            in.kernel_type = kernel;
+            in.h = h;
+            const int64_t pruned =
+                expect_identical(in, "kernel " + std::to_string(kernel) + " h " + std::to_string(h));
+            EXPECT_EQ(pruned, 12) << "every pattern on the tree";
+        }
+}
