@@ -1,7 +1,11 @@
 // Pattern-template pairs per second of the fast evaluation against the literal
 // single-threaded one, measured in the same run on the same data, through the
 // built-in host. The literal baseline runs on a slice of the patterns (its
-// throughput per pair does not depend on how many there are).
+// throughput per pair does not depend on how many there are). Then the
+// pruned evaluation (the automatic choice) against brute force, in the same
+// calls: W1-W4, where nothing can be skipped, W5 (a million templates in
+// three columns) and, with a third argument "scaling", how it scales.
+// Usage: vendral_bench [scale] [width] [pruned | scaling]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -103,6 +107,122 @@ void compare_class_counts(const workload &many, double scale, double *checksum) 
                 static_cast<long long>(with_many.literal_patterns), static_cast<long long>(with_two.literal_patterns));
 }
 
+// Ten gaussian clusters (centres uniform in [0, 1]^d, spread sd), labels the
+// cluster's number; patterns drawn from the same mixture.
+data make_clusters(int N, int P, int d, double sd, uint64_t seed) {
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::normal_distribution<double> normal(0.0, sd);
+    std::uniform_int_distribution<int> cluster(0, 9);
+    std::vector<std::vector<double>> centres(10, std::vector<double>(d));
+    for (auto &c : centres)
+        for (double &x : c) x = unit(random);
+    auto sample = [&](int count, std::vector<double> *labels) {
+        std::vector<double> column_major(static_cast<size_t>(count) * d);
+        for (int r = 0; r < count; ++r) {
+            const int k = cluster(random);
+            if (labels) labels->push_back(k + 1);
+            for (int i = 0; i < d; ++i) column_major[r + static_cast<size_t>(i) * count] = centres[k][i] + normal(random);
+        }
+        return builtin_host::make_array(mxDOUBLE_CLASS, {count, d}, column_major);
+    };
+    data out;
+    std::vector<double> labels;
+    out.templates = sample(N, &labels);
+    out.labels = builtin_host::make_column(labels);
+    out.patterns = sample(P, nullptr);
+    return out;
+}
+
+// The first `count` rows of a P x d matrix.
+builtin_host::array_ptr first_rows(const mxArray *matrix, int count) {
+    const int rows = matrix->dims[0], d = matrix->dims[1];
+    std::vector<double> column_major(static_cast<size_t>(count) * d);
+    for (int i = 0; i < d; ++i)
+        for (int r = 0; r < count; ++r)
+            column_major[r + static_cast<size_t>(i) * count] = matrix->real[r + static_cast<size_t>(i) * rows];
+    return builtin_host::make_array(mxDOUBLE_CLASS, {count, d}, column_major);
+}
+
+struct labelled_run {
+    double seconds;
+    std::vector<double> labels;
+    int64_t pruned, literal;
+};
+
+labelled_run run_labelled(const data &in, int kernel_type, double p, double h, const mxArray *patterns,
+                          vendral::pruning mode) {
+    vendral::set_pruning(mode);
+    auto kernel = builtin_host::make_scalar(kernel_type), norm = builtin_host::make_scalar(p),
+         width = builtin_host::make_scalar(h), unknown = builtin_host::make_scalar(0),
+         oflag = builtin_host::make_scalar(0);
+    const auto start = std::chrono::steady_clock::now();
+    const auto outcome = builtin_host::call(1, {in.templates.get(), in.labels.get(), kernel.get(), norm.get(),
+                                                width.get(), patterns, unknown.get(), oflag.get()});
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    vendral::set_pruning(vendral::pruning::automatic);
+    if (outcome.raised) {
+        std::fprintf(stderr, "%s\n", outcome.error.c_str());
+        std::exit(1);
+    }
+    return {elapsed, outcome.results[0]->real, vendral::patterns_decided_pruned(),
+            vendral::patterns_scored_literally()};
+}
+
+// The faster of `runs` calls (the first pays for fresh memory).
+labelled_run fastest_labelled(int runs, const data &in, int kernel_type, double p, double h, const mxArray *patterns,
+                              vendral::pruning mode) {
+    labelled_run best = run_labelled(in, kernel_type, p, h, patterns, mode);
+    for (int k = 1; k < runs; ++k) {
+        labelled_run next = run_labelled(in, kernel_type, p, h, patterns, mode);
+        if (next.seconds < best.seconds) best = std::move(next);
+    }
+    return best;
+}
+
+// Brute force (the tree never used) on the first `count` patterns, the faster
+// of three calls (two where one takes seconds, one where it takes more).
+labelled_run brute_force(const data &in, int kernel_type, double p, double h, int count) {
+    const int P = in.patterns->dims[0];
+    const auto some = count < P ? first_rows(in.patterns.get(), count) : nullptr;
+    const mxArray *patterns = count < P ? some.get() : in.patterns.get();
+    labelled_run brute = run_labelled(in, kernel_type, p, h, patterns, vendral::pruning::never);
+    if (brute.seconds < 20.0)
+        brute = fastest_labelled(brute.seconds < 1.0 ? 3 : 2, in, kernel_type, p, h, patterns, vendral::pruning::never);
+    return brute;
+}
+
+// The automatic choice against brute force, each the faster of three calls.
+// With brute_patterns > 0, brute force runs on the first pattern and on the
+// first brute_patterns only, and its time for all P is estimated as
+// t(1) + (t(s) - t(1)) (P - 1) / (s - 1): what a call costs whatever its
+// patterns counted once, the rest at the slice's rate per pattern (literal
+// fallbacks included). Labels compared on the patterns both ran.
+void compare_pruned(const char *name, const data &in, int kernel_type, double p, double h, int brute_patterns) {
+    const int P = in.patterns->dims[0];
+    const labelled_run pruned =
+        fastest_labelled(3, in, kernel_type, p, h, in.patterns.get(), vendral::pruning::automatic);
+    const int slice = brute_patterns > 1 && brute_patterns < P ? brute_patterns : P;
+    const labelled_run brute = brute_force(in, kernel_type, p, h, slice);
+    double brute_seconds = brute.seconds;
+    if (slice < P) {
+        const double first = brute_force(in, kernel_type, p, h, 1).seconds;
+        brute_seconds = first + std::max(0.0, brute.seconds - first) * (P - 1) / (slice - 1);
+    }
+    const bool same = std::equal(brute.labels.begin(), brute.labels.end(), pruned.labels.begin());
+    const double ratio = brute_seconds / pruned.seconds;
+    std::printf("%-30s %8d %6d %10.3f %10.3f%s %8.1fx %-6s %-6s %7lld %7lld %7lld\n", name, in.templates->dims[0], P,
+                pruned.seconds, brute_seconds, slice < P ? "*" : " ", ratio,
+                pruned.pruned > 0 ? "tree" : "brute", same ? "yes" : "NO", static_cast<long long>(pruned.pruned),
+                static_cast<long long>(pruned.literal), static_cast<long long>(brute.literal));
+    std::fflush(stdout);
+}
+
+void pruned_heading() {
+    std::printf("\n%-30s %8s %6s %10s %11s %9s %-6s %-6s %7s %7s %7s\n", "workload", "N", "P", "auto s", "brute s",
+                "speed-up", "path", "same", "on tree", "literal", "brute's");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -114,43 +234,86 @@ int main(int argc, char **argv) {
     std::printf("vector width %d doubles (%s), %u threads\n", width,
                 width == 8 ? "AVX-512" : width == 4 ? "AVX2" : width == 2 ? "SSE2" : "scalar",
                 std::max(1u, std::thread::hardware_concurrency()));
-    const roofline::rates peak = roofline::measure(0.2);
-    std::printf("peak lanes/s: multiply-add %.3g, |b-a| sum %.3g, cube sum %.3g, exp %.3g, cube root %.3g, "
-                "cauchy %.3g, sine %.3g\n\n",
-                peak.fused_terms, peak.absolute_terms, peak.cube_terms, peak.exponentials, peak.cube_roots,
-                peak.reciprocals, peak.sines);
     const workload workloads[] = {
         {"W1 gaussian p=2 d=16", 20000, 5000, 16, 10, 0, 2.0},
         {"W2 laplacian p=1 d=16", 20000, 5000, 16, 10, 2, 1.0},
         {"W3 cauchy p=2 d=256", 2000, 2000, 256, 5, 3, 2.0},
         {"W4 gaussian p=3 d=16", 20000, 5000, 16, 10, 0, 3.0},
     };
-    std::printf("%-24s %15s %14s %8s %14s %7s %9s\n", "workload", "literal pairs/s", "fast pairs/s", "ratio",
-                "roofline", "of it", "literal");
+    // "pruned": only the tree against brute force; "scaling": that and the scaling table.
+    const std::string part = argc > 3 ? argv[3] : "";
     double checksum = 0;
-    for (const workload &w : workloads) {
-        const int fast_patterns = std::max(1, static_cast<int>(w.P * scale));
-        // The literal evaluation on a slice of the patterns: its rate per pair
-        // does not depend on how many there are.
-        const int literal_patterns = std::max(1, fast_patterns / 25);
-        const data fast_data = make_data(w, fast_patterns);
-        const data literal_data = make_data(w, literal_patterns);
+    if (part.empty()) {
+        const roofline::rates peak = roofline::measure(0.2);
+        std::printf("peak lanes/s: multiply-add %.3g, |b-a| sum %.3g, cube sum %.3g, exp %.3g, cube root %.3g, "
+                    "cauchy %.3g, sine %.3g\n\n",
+                    peak.fused_terms, peak.absolute_terms, peak.cube_terms, peak.exponentials, peak.cube_roots,
+                    peak.reciprocals, peak.sines);
+        std::printf("%-24s %15s %14s %8s %14s %7s %9s\n", "workload", "literal pairs/s", "fast pairs/s", "ratio",
+                    "roofline", "of it", "literal");
+        for (const workload &w : workloads) {
+            const int fast_patterns = std::max(1, static_cast<int>(w.P * scale));
+            // The literal evaluation on a slice of the patterns: its rate per pair
+            // does not depend on how many there are.
+            const int literal_patterns = std::max(1, fast_patterns / 25);
+            const data fast_data = make_data(w, fast_patterns);
+            const data literal_data = make_data(w, literal_patterns);
 
-        vendral::set_evaluation(vendral::evaluation::literal);
-        const double literal_seconds = best_of_three(w, literal_data, &checksum).seconds;
-        vendral::set_evaluation(vendral::evaluation::fast);
-        const timing fast = best_of_three(w, fast_data, &checksum);
-        const double fast_seconds = fast.seconds;
+            vendral::set_evaluation(vendral::evaluation::literal);
+            const double literal_seconds = best_of_three(w, literal_data, &checksum).seconds;
+            vendral::set_evaluation(vendral::evaluation::fast);
+            const timing fast = best_of_three(w, fast_data, &checksum);
+            const double fast_seconds = fast.seconds;
 
-        const double literal_rate = static_cast<double>(w.N) * literal_patterns / literal_seconds;
-        const double fast_rate = static_cast<double>(w.N) * fast_patterns / fast_seconds;
-        const double roof = roofline::pairs_per_second(peak, w.d, w.kernel_type, w.p);
-        std::printf("%-24s %15.3g %14.3g %7.1fx %14.3g %6.1f%% %9lld\n", w.name, literal_rate, fast_rate,
-                    fast_rate / literal_rate, roof, 100.0 * fast_rate / roof,
-                    static_cast<long long>(fast.literal_patterns));
-        std::fflush(stdout);
+            const double literal_rate = static_cast<double>(w.N) * literal_patterns / literal_seconds;
+            const double fast_rate = static_cast<double>(w.N) * fast_patterns / fast_seconds;
+            const double roof = roofline::pairs_per_second(peak, w.d, w.kernel_type, w.p);
+            std::printf("%-24s %15.3g %14.3g %7.1fx %14.3g %6.1f%% %9lld\n", w.name, literal_rate, fast_rate,
+                        fast_rate / literal_rate, roof, 100.0 * fast_rate / roof,
+                        static_cast<long long>(fast.literal_patterns));
+            std::fflush(stdout);
+        }
+        compare_class_counts({"W6 gaussian p=2 d=1", 1000000, 1000, 1, 1000000, 0, 2.0, 0.05}, scale, &checksum);
     }
-    compare_class_counts({"W6 gaussian p=2 d=1", 1000000, 1000, 1, 1000000, 0, 2.0, 0.05}, scale, &checksum);
+
+    // The tree (automatic choice) against brute force on the same calls.
+    // W1-W4: the automatic choice where nothing can be skipped.
+    pruned_heading();
+    for (const workload &w : workloads) {
+        const int patterns = std::max(1, static_cast<int>(w.P * scale));
+        compare_pruned(w.name, make_data(w, patterns), w.kernel_type, w.p, w.h > 0 ? w.h : 0.1 * std::sqrt(w.d), 0);
+    }
+    // W5: a million templates in ten overlapping clusters in 3 columns.
+    const int w5_patterns = std::max(1, static_cast<int>(2000 * scale));
+    const data w5 = make_clusters(1000000, w5_patterns, 3, 0.15, 2026);
+    compare_pruned("W5a gaussian p=2 h=0.01", w5, 0, 2.0, 0.01, 0);
+    compare_pruned("W5b laplacian p=1 h=0.001", w5, 2, 1.0, 0.001, 0);
+    // How it scales (optional third argument "scaling"): brute force on a
+    // slice of the patterns (marked *), its time for all of them estimated.
+    if (part == "scaling") {
+        std::printf("\nscaling, W5's mixture (* brute force timed on the first pattern and the first s; its time "
+                    "for all P estimated as t(1) + (t(s) - t(1)) (P - 1) / (s - 1); \"brute's\" counts those s)\n");
+        pruned_heading();
+        const int P = std::max(1, static_cast<int>(2000 * scale));
+        for (const int N : {100000, 1000000, 10000000}) {
+            const data set = make_clusters(N, P, 3, 0.15, 7);
+            // (Slices long enough that the per-pattern time outweighs the noise of a call's own.)
+            const int slice = N <= 100000 ? 0 : std::max(2, N <= 1000000 ? P / 5 : P / 10);
+            for (const int kernel : {0, 2}) {
+                const std::string name = std::string(kernel == 0 ? "gaussian p=2" : "laplacian p=1") + " d=3";
+                compare_pruned(name.c_str(), set, kernel, kernel == 0 ? 2.0 : 1.0, kernel == 0 ? 0.01 : 0.001, slice);
+            }
+        }
+        for (const int d : {2, 3, 5, 8}) {
+            const data set = make_clusters(1000000, P, d, 0.15, 11);
+            for (const int kernel : {0, 2}) {
+                const std::string name =
+                    std::string(kernel == 0 ? "gaussian p=2" : "laplacian p=1") + " d=" + std::to_string(d);
+                compare_pruned(name.c_str(), set, kernel, kernel == 0 ? 2.0 : 1.0, kernel == 0 ? 0.01 : 0.001,
+                               std::max(2, P / 10));
+            }
+        }
+    }
     std::printf("(checksum %g)\n", checksum);
     return 0;
 }

@@ -34,12 +34,15 @@
 #include "literal.h"
 #include "norms.h"
 #include "packed_templates.h"
+#include "pruned_scores.h"
 
 namespace vendral {
 
 namespace {
 
 evaluation selected_evaluation = evaluation::fast;
+pruning selected_pruning = pruning::automatic;
+std::atomic<int64_t> pruned_patterns{0};
 int requested_threads = 0;
 std::atomic<int64_t> literal_patterns{0};
 
@@ -61,6 +64,7 @@ struct shared_work {
     kernel_tile_function kernel_tile;
     kernel_bound bound;
     packed_templates packed;
+    const pruned_setup *pruned = nullptr;  // set: the tree serves every pattern
     decision *decisions;
     std::atomic<int32_t> next_chunk{0};
 };
@@ -115,6 +119,7 @@ struct class_stream {
     kernel_tile kernels;     // the kernel's output and running lane sums
     double *centred;         // d doubles of the thread's, for distances from dot products
     gram_pattern for_gram;  // the pattern, centred, with its norm
+    pruned_scratch *pruned;  // the thread's, when the tree is in use
 
     void start(const literal_scorer &scorer) {
         open_class = -1;
@@ -238,10 +243,20 @@ int32_t tiles_per_pass(int32_t d) {
     return static_cast<int32_t>(std::max<int64_t>(1, (256 * 1024) / tile_bytes));
 }
 
+// Decides patterns [first, end) through the tree (which decides those it
+// cannot settle literally); returns how many were decided literally.
+int decide_group_pruned(const shared_work &work, int32_t first, int32_t end, pruned_scratch *scratch) {
+    int literal = 0;
+    for (int32_t n = first; n < end; ++n)
+        if (!decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])) ++literal;
+    return literal;
+}
+
 // Decides patterns [first, end) (at most patterns_per_chunk of them), each
 // with its own stream; returns how many were scored literally. Touches no
 // host service.
 int decide_group(const shared_work &work, int32_t first, int32_t end, class_stream *streams) {
+    if (work.pruned != nullptr) return decide_group_pruned(work, first, end, streams[0].pruned);
     const engine_inputs &in = *work.in;
     const int count = end - first;
     for (int k = 0; k < count; ++k) {
@@ -357,18 +372,28 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
     if (!shared.bound.valid) shared.tile_distances = nullptr;
+    shared.decisions = decisions;
+    const int threads = thread_count_for(in.P);
+    pruned_run pruned;
+    const pruned_start start = shared.tile_distances == nullptr
+                                   ? pruned_start::declined
+                                   : start_pruned_run(in, kernel, norm, selected_pruning, threads, &pruned);
+    if (start == pruned_start::out_of_memory) return false;
+    if (start == pruned_start::started) shared.pruned = &pruned.setup;
     // With no templates or no patterns there is nothing to centre (and d
     // may be anything: the buffers below grow with it). With three columns
     // or fewer the differences themselves are cheaper than dot products and
     // their checks (single thread, d = 1: 1.9 against 3.3 ns per pair with
     // AVX2, 1.4 against 2.6 with AVX-512; even at d = 4).
     const bool dot_products = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 && in.P > 0 &&
-                              in.d > largest_d_without_dot_products;
+                              in.d > largest_d_without_dot_products && shared.pruned == nullptr;
     shared.gram = dot_products ? norm.gram_for_width() : nullptr;
-    shared.decisions = decisions;
-    const int threads = thread_count_for(in.P);
-    if (!pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr, &shared.packed))
+    // The tree holds its own columns and does without the packed copy.
+    if (shared.pruned == nullptr && !pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr,
+                                                    &shared.packed)) {
+        end_pruned_run(&pruned);
         return false;
+    }
     // A stream is larger than a cache line, so threads share none but at
     // their edges.
     // No more streams (each with its centred pattern) than patterns.
@@ -387,6 +412,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
         for (size_t k = 0; k < stream_count; ++k) {
             new (&stream[k]) class_stream{};
             stream[k].centred = centred + (shared.gram != nullptr ? k * in.d : 0);
+            stream[k].pruned = pruned.scratch != nullptr ? pruned.scratch + k / streams_per_thread : nullptr;
         }
         on_ready(0, context);
         run_workers(&shared, stream, streams_per_thread, threads);
@@ -400,6 +426,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     host_free(centred);
     host_free(streams);
     free_packed(&shared.packed);
+    pruned_patterns = end_pruned_run(&pruned);
     return have_memory;
 }
 
@@ -426,11 +453,16 @@ void set_evaluation(evaluation mode) { selected_evaluation = mode; }
 
 void set_thread_count(int threads) { requested_threads = threads; }
 
+void set_pruning(pruning mode) { selected_pruning = mode; }
+
+int64_t patterns_decided_pruned() { return pruned_patterns.load(); }
+
 int64_t patterns_scored_literally() { return literal_patterns.load(); }
 
 bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
                      void *context) {
     literal_patterns = 0;
+    pruned_patterns = 0;
     return selected_evaluation == evaluation::literal ? decide_literal(in, decisions, on_ready, context)
                                                       : decide_fast(in, decisions, on_ready, context);
 }

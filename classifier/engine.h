@@ -25,6 +25,17 @@ struct engine_inputs {
 
 enum class evaluation { fast, literal };
 
+// Whether the fast evaluation of the gaussian and laplacian kernels visits
+// the templates through a tree of bounding boxes, skipping those too far to
+// matter
+// (pruned_scores.h): automatic (where it applies and the first patterns show
+// it pays), always (wherever it applies), eager (always, and visiting as
+// little as possible, which leaves most decisions to the bounds on skipped
+// nodes and to literal class scores; for tests), never. The outputs do not
+// depend on it.
+enum class pruning { automatic, always, eager, never };
+void set_pruning(pruning mode);
+
 // Which evaluation runs and on how many threads (0: one per processor).
 // The outputs do not depend on either; tests and benchmarks compare them.
 void set_evaluation(evaluation mode);
@@ -34,6 +45,9 @@ void set_thread_count(int threads);
 // evaluation, those too close to call on the fast scores in the fast one.
 // For tests and benchmarks; users never see it.
 int64_t patterns_scored_literally();
+
+// How many patterns the last run decided on the pruned path.
+int64_t patterns_decided_pruned();
 
 // Told, on the calling thread, that decisions[0..ready) are made: first with
 // ready == 0 once the run has all its memory, then as ready grows, last with

@@ -18,7 +18,7 @@ scratch=${VENDRAL_MUTANTS_DIR:-$root/build-mutants}
 sources=$scratch/src
 build=$scratch/build
 # The tests that matter (VENDRAL_MUTANT_TESTS, a gtest filter, to narrow them).
-tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*:ExactRule.*}
+tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*:ExactRule.*:PrunedDifferential.*:PrunedChoice.*:BoxDistance.*:KernelZeros.*}
 
 # The tracked (and new, not ignored) files, copied only where they changed,
 # so that the scratch build stays incremental from one check to the next.
@@ -191,6 +191,27 @@ mutant rule_takes_fast_score classifier/exact_rule.h \
 mutant rule_keeps_fast_best classifier/exact_rule.h \
     "            literal.best = literal_score(literal.outcome.winner);" \
     "            literal.best = literal.best;"
+# The pruned evaluation: the bound on skipped nodes, its distance floor and
+# its slack, the class count the score bound takes, exact zeros, and the
+# exact comparison of literal class scores.
+mutant pruned_skipped_bound_zero classifier/pruned_scores.cpp \
+    "(tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth" "0.0 * sum_growth"
+mutant pruned_skipped_counts_of_another_class classifier/pruned_scores.cpp \
+    "skipped[c] += at.kernel * counts[c];" "skipped[c] += at.kernel * counts[in.M - 1 - c];"
+mutant pruned_box_gap_ignores_first_column classifier/pruned_scores.cpp \
+    "const double gap = std::max(" "const double gap = i == 0 ? 0.0 : std::max("
+mutant pruned_distance_slack_removed classifier/pruned_scores.cpp \
+    "constexpr double distance_shrink = 1.0 - 0x1p-40;" "constexpr double distance_shrink = 1.0;"
+mutant pruned_class_count_one classifier/pruned_scores.cpp \
+    "value + skipped_c, n) + skipped_c" "value + skipped_c, 1) + skipped_c"
+mutant pruned_tiny_nodes_taken_as_zero classifier/pruned_scores.cpp \
+    "return at_floor == 0.0 ? 0.0 :" "return at_floor < 0x1p-1000 ? 0.0 :"
+mutant pruned_exact_scores_not_compared_exactly classifier/pruned_scores.cpp \
+    "if (error == 0.0 && best_error == 0.0) {" "if (false) {"
+# No mutant removes the kernel's slack on a skipped node (kernel_growth):
+# the proof needs it (the literal exp is only claimed within 1 ulp), but the
+# literal exp is monotonic in practice, so no input makes a template's value
+# exceed the value at its node's distance floor.
 # Arithmetic the bounds take as given.
 mutant literal_pow_as_products classifier/distance.cpp \
     "    for (int32_t i = 0; i < d; ++i) sum += std::pow(std::fabs(b[i] - a[i]), exponent);" \

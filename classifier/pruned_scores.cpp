@@ -1,0 +1,528 @@
+// Why the bound on an unvisited node holds against the literal evaluation.
+//
+// The distance. For a template a inside a node's box [lo, hi] and a pattern y,
+// |a_i - y_i| >= g_i = max(lo_i - y_i, 0, y_i - hi_i) in every column, so the
+// exact Minkowski distance ||a - y||_p >= ||g||_p for every p >= 1 and p =
+// +inf. The literal distance rounds: with u = 2^-53 its sum of d terms and
+// its root are within (2d + 8)u of the exact value (fast_distance.cpp), and
+// box_distance_floor's own ||g||_p is within as much of the exact one, while
+// both sums lie in [2^-1000, 2^1000]. For d <= max_pruned_columns = 1024
+// that is below 2^-42, so ||g||_p (1 - 2^-40) is below the literal distance.
+// Outside that range: a power sum of the gaps below 2^-1000 gives the floor
+// 0; one above 2^1000 has a largest gap g_max with g_max^p >= 2^990, so the
+// literal sum is at least g_max^p (1 - 2u) (or +inf) and g_max (1 - 2^-40)
+// is a floor. For p = 1 and p = +inf the literal arithmetic is
+// monotonic in each |a_i - y_i| (a rounded subtraction, sum or maximum of
+// larger operands is never smaller), so the same sum or maximum of the g_i,
+// which box_distance_floor computes, is a floor as it stands; the factor
+// applies all the same.
+//
+// The kernel. The literal gaussian and laplacian kernels take x/h, square
+// and scale it (each a monotonic rounding) and call exp, within 1 ulp: at any
+// literal distance x >= x_floor the literal value is at most exp of the
+// argument at x_floor times (1 + 2u), that is at most the literal value at
+// x_floor times (1 + 2u) / (1 - 2u) < 1 + 2^-40, or, among subnormal
+// values, that value plus 2^-1074. So K_up = K(x_floor) (1 + 2^-40) +
+// 2^-1070 bounds every literal term of a node, and count * K_up all of them.
+//
+// Exact zeros. A node whose K(x_floor) is exactly 0 adds exactly 0: the
+// literal argument of each of its templates is at most the one at x_floor
+// (the same monotonic roundings), and the literal exp, 0 there, is 0 at every
+// smaller argument (its results below 2^-1075 round to 0; the test
+// KernelZeros.LiteralExponentialUnderflowsToZeroBeyondItsFirstZero holds the
+// library to it). Such a node's bound is 0, with no slack.
+//
+// The sums. skipped_c, the sum of count_c(node) K_up over the unvisited
+// nodes, adds fewer than 2^31 products: rounded, it is within 2^-21 of the
+// exact sum, so skipped_c (1 + 2^-20) bounds T_skip, the exact sum of the
+// class's literal terms in unvisited nodes.
+//
+// The class score. The literal score L adds all n_c literal terms in
+// template order: |L - T| <= (n_c - 1)u T with T = T_visited + T_skip. The
+// fast sum V of the visited templates' fast terms is within the kernel's
+// bound (sensitivity, value and per-term parts) and (n - 1)u of T_visited.
+// So |L - V| <= class_score_bound(bound, S, V + skipped_c, n_c) + skipped_c:
+// its 2 n_c u (V + skipped_c) covers both roundings, and skipped_c covers
+// T_skip. n_c is the class's full count: the literal sum has all n_c terms.
+//
+// Exact class scores. Where two classes stay too close to call after their
+// nodes are visited (both near or below the underflow threshold, or a true
+// tie), their literal scores are computed: the literal terms of the class's
+// templates outside the exact-zero nodes, added in template order (the
+// others add exactly 0 to the literal sum, so leaving them out changes no
+// bit). The rule then compares exact scores exactly, ties included.
+#include "pruned_scores.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "fast_distance.h"
+#include "host_services.h"
+#include "kernel_values.h"
+
+namespace vendral {
+
+namespace {
+
+constexpr double distance_shrink = 1.0 - 0x1p-40;
+constexpr double kernel_growth = 1.0 + 0x1p-40;
+constexpr double subnormal_slack = 0x1p-1070;
+constexpr double sum_growth = 1.0 + 0x1p-20;
+
+// Visiting stops once the bound on what every unvisited node could still add
+// is below this share of the largest class sum so far. A comparison the
+// bounds leave unsettled then sends the visits to the nodes holding its two
+// classes, first_batch leaves at first, twice as many each time after, until
+// they settle it, none are left (a near-tie or a tie) or what is left is
+// below hopeless (scores that may be subnormal): then the two classes'
+// literal scores decide. Any share is exact (the final check is); it only
+// trades visits against literal work.
+constexpr double first_share = 0x1p-30;
+constexpr int64_t first_batch = 4;
+constexpr double hopeless = 0x1p-1000;
+
+// The automatic choice: patterns tried, and the share of the templates they
+// may visit on average for the tree to be kept.
+constexpr int32_t probe_patterns = 32;
+constexpr double largest_visited_share = 0.25;
+
+// Nearest first: the node with the largest bound on the top of the heap (the
+// bound falls with the distance floor).
+bool before(const pending_node &a, const pending_node &b) { return a.kernel < b.kernel; }
+
+// The decision rule (decision.h) on scores known within an error each: two
+// exact scores (error 0) are compared as the literal rule compares them,
+// ties included; otherwise the comparison is settled only when the two
+// differ by more than their errors (as the brute-force path's margin rule
+// does), and then no tie is possible and the winner is the literal one.
+struct bounded_rule {
+    decision outcome{-1, false, 0, false};
+    double best = -1.0;
+    double best_error = 0.0;
+    bool settled = true;
+    int32_t next_class = 0;
+
+    void take(double score, double error) {
+        ++outcome.comparisons;
+        if (error == 0.0 && best_error == 0.0) {
+            if (best >= score) {
+                if (best == score) {
+                    outcome.tie = true;
+                    ++outcome.comparisons;
+                }
+            } else {
+                best = score;
+                outcome.winner = next_class;
+                outcome.tie = false;
+            }
+        } else {
+            if (!(std::fabs(best - score) > best_error + error)) settled = false;
+            if (best < score) {
+                best = score;
+                best_error = error;
+                outcome.winner = next_class;
+                outcome.tie = false;
+            }
+        }
+        ++next_class;
+    }
+};
+
+struct traversal {
+    const pruned_setup &setup;
+    const double *pattern;
+    pruned_scratch *scratch;
+    int32_t pending = 0;     // heap size
+    double remaining = 0.0;  // about the sum of count * kernel over the heap
+    double best = 0.0;       // the largest class sum so far
+    int64_t leaves = 0;
+    double ever_added = 0.0;  // everything remaining has held
+    int64_t counted_at = -1;  // remaining last summed afresh after this many leaves
+
+    void push_entry(const pending_node &entry) {
+        scratch->pending[pending++] = entry;
+        std::push_heap(scratch->pending, scratch->pending + pending, before);
+    }
+
+    pending_node pop() {
+        std::pop_heap(scratch->pending, scratch->pending + pending, before);
+        return scratch->pending[--pending];
+    }
+
+    double node_floor(int32_t node) const {
+        const template_tree &tree = *setup.tree;
+        const double *lower = tree.boxes + static_cast<size_t>(node) * 2 * tree.d;
+        return box_distance_floor(lower, lower + tree.d, pattern, tree.d, setup.in->p);
+    }
+
+    // The bound on any one literal term of templates at distances of at least floor.
+    double kernel_above(double floor) const {
+        const double at_floor = setup.kernel_value(floor, setup.in->h);
+        return at_floor == 0.0 ? 0.0 : at_floor * kernel_growth + subnormal_slack;
+    }
+
+    void push(int32_t node) {
+        const double kernel = kernel_above(node_floor(node));
+        push_entry({kernel, node, setup.tree->nodes[node].count});
+        const double added = kernel * setup.tree->nodes[node].count;
+        remaining += added;
+        ever_added += added;
+    }
+
+    // False when a tile's distances could not be bounded.
+    bool visit_leaf(const tree_node &leaf) {
+        const engine_inputs &in = *setup.in;
+        const template_tree &tree = *setup.tree;
+        double distance[tile_lanes];
+        kernel_tile kernels;
+        for (int32_t first = 0; first < leaf.count; first += tile_lanes) {
+            const int32_t lane = leaf.first_lane + first;
+            const int valid = static_cast<int>(std::min<int32_t>(tile_lanes, leaf.count - first));
+            const double *columns = tree.columns + static_cast<size_t>(lane) * in.d;
+            if (!setup.tile_distances(columns, pattern, in.d, in.p, valid, distance)) return false;
+            setup.kernel_tile(distance, in.h, setup.distance_error, false, &kernels);
+            // A leaf's templates come sorted by class: each run is summed on its own.
+            const int32_t *classes = tree.class_of_lane + lane;
+            for (int l = 0; l < valid;) {
+                const int32_t c = classes[l];
+                double value = 0.0, sensitivity = 0.0;
+                for (; l < valid && classes[l] == c; ++l) {
+                    value += kernels.value[l];
+                    sensitivity += kernels.sensitivity[l];
+                }
+                scratch->value[c] += value;
+                scratch->sensitivity[c] += sensitivity;
+                best = std::max(best, scratch->value[c]);
+            }
+        }
+        scratch->templates_visited += leaf.count;
+        ++leaves;
+        return true;
+    }
+
+    bool done(double share) {
+        if (pending == 0) return true;
+        if (leaves == 0) return false;
+        if (share == HUGE_VAL || remaining <= share * best) return true;
+        // The running sum keeps the rounding of everything once added and
+        // taken away again (below ever_added 2^-50); where that could hide
+        // the answer, it is summed afresh (at most once per leaf).
+        if (remaining > share * best + ever_added * 0x1p-50 || leaves == counted_at) return false;
+        counted_at = leaves;
+        remaining = 0.0;
+        for (int32_t k = 0; k < pending; ++k)
+            remaining += scratch->pending[k].kernel * scratch->pending[k].count;
+        ever_added = remaining;
+        return remaining <= share * best;
+    }
+
+    // Visits nodes nearest first until done(share); false as visit_leaf.
+    bool visit(double share) {
+        while (!done(share))
+            if (!expand(pop())) return false;
+        return true;
+    }
+
+    // Visits a leaf or puts a node's children in its place; false as visit_leaf.
+    bool expand(const pending_node &next) {
+        const tree_node &node = setup.tree->nodes[next.node];
+        remaining -= next.kernel * node.count;
+        if (node.left >= 0) {
+            push(node.left);
+            push(node.right);
+            return true;
+        }
+        return visit_leaf(node);
+    }
+
+    // Whether a node holds templates of class a or b (-1: none).
+    bool holds(int32_t node, int32_t a, int32_t b) const {
+        const template_tree &tree = *setup.tree;
+        if (tree.class_counts == nullptr) return true;
+        const int32_t *counts = tree.class_counts + static_cast<size_t>(node) * tree.M;
+        return (a >= 0 && counts[a] > 0) || (b >= 0 && counts[b] > 0);
+    }
+
+    enum class refined { visited, exhausted, failed };
+
+    // Visits up to `budget` leaves among the nodes holding templates of
+    // class a or b, nearest first; the others wait aside, then go back.
+    refined refine(int32_t a, int32_t b, int64_t budget) {
+        // Set aside at the far end of the heap's room: a node is in one place at a time.
+        pending_node *const room_end = scratch->pending + setup.tree->node_count;
+        int32_t aside = 0;
+        int64_t visited = 0;
+        refined result = refined::exhausted;
+        while (pending > 0) {
+            const pending_node next = pop();
+            if (!holds(next.node, a, b)) {
+                *(room_end - ++aside) = next;
+                continue;
+            }
+            if (next.kernel <= hopeless) {  // nearest first: so are all the others
+                *(room_end - ++aside) = next;
+                break;
+            }
+            const bool leaf = setup.tree->nodes[next.node].left < 0;
+            if (!expand(next)) {
+                result = refined::failed;
+                break;
+            }
+            if (leaf && ++visited >= budget) {
+                result = refined::visited;
+                break;
+            }
+        }
+        for (int32_t k = 1; k <= aside; ++k) push_entry(*(room_end - k));
+        return result == refined::exhausted && visited > 0 ? refined::visited : result;
+    }
+
+    // Class c's literal score into scratch->exact[c]; false when it has more
+    // templates outside the exact-zero nodes than the scratch holds.
+    bool make_exact(int32_t c) {
+        const engine_inputs &in = *setup.in;
+        const template_tree &tree = *setup.tree;
+        int32_t found = 0, stacked = 0;
+        // Depth first: the stack holds at most one node per level and one more.
+        int32_t stack[64];
+        stack[stacked++] = 0;
+        while (stacked > 0) {
+            const int32_t node = stack[--stacked];
+            if (!holds(node, c, -1) || kernel_above(node_floor(node)) == 0.0) continue;
+            const tree_node &at = tree.nodes[node];
+            if (at.left >= 0) {
+                stack[stacked++] = at.left;
+                stack[stacked++] = at.right;
+                continue;
+            }
+            for (int32_t lane = at.first_lane; lane < at.first_lane + at.count; ++lane) {
+                if (tree.class_of_lane[lane] != c) continue;
+                if (found == scratch->exact_room) return false;
+                scratch->templates[found++] = tree.template_of_lane[lane];
+            }
+        }
+        std::sort(scratch->templates, scratch->templates + found);
+        double score = 0.0;
+        for (int32_t k = 0; k < found; ++k)
+            score += setup.kernel_value(setup.literal_distance(in.templates[scratch->templates[k]], pattern, in.d, in.p),
+                                        in.h);
+        scratch->exact[c] = score;
+        scratch->is_exact[c] = 1;
+        return true;
+    }
+
+    // The rule on the visited sums with their bounds, classes in table order;
+    // where it is not settled, the two classes of the first comparison it
+    // could not settle (the first -1 when there was no winner yet).
+    bool settled(decision *out, int32_t *a, int32_t *b) const {
+        const engine_inputs &in = *setup.in;
+        const template_tree &tree = *setup.tree;
+        double *skipped = scratch->skipped;
+        std::fill_n(skipped, in.M, 0.0);
+        double skipped_all = 0.0;  // without counts per class: every class takes the node's count
+        for (int32_t k = 0; k < pending; ++k) {
+            const pending_node &at = scratch->pending[k];
+            if (tree.class_counts == nullptr) {
+                skipped_all += at.kernel * at.count;
+                continue;
+            }
+            const int32_t *counts = tree.class_counts + static_cast<size_t>(at.node) * in.M;
+            for (int32_t c = 0; c < in.M; ++c) skipped[c] += at.kernel * counts[c];
+        }
+        bounded_rule rule;
+        for (int32_t c = 0; c < in.M; ++c) {
+            const int32_t n = tree.class_sizes[c];
+            if (scratch->is_exact[c]) {
+                rule.take(scratch->exact[c], 0.0);
+                continue;
+            }
+            const double skipped_c = (tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth;
+            const double value = scratch->value[c];
+            const int32_t winner = rule.outcome.winner;
+            rule.take(value, class_score_bound(setup.bound, scratch->sensitivity[c], value + skipped_c, n) + skipped_c);
+            if (!rule.settled) {
+                *a = winner;
+                *b = c;
+                return false;
+            }
+        }
+        *out = rule.outcome;
+        return true;
+    }
+};
+
+}  // namespace
+
+bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm) {
+    const bool falls_fast = kernel.value == gaussian_value || kernel.value == laplacian_value;
+    if (!falls_fast || norm.tile_for_width == nullptr || in.N < 1 || in.d < 1 || in.d > max_pruned_columns)
+        return false;
+    for (int32_t j = 0; j < in.N; ++j)
+        for (int32_t i = 0; i < in.d; ++i)
+            if (!std::isfinite(in.templates[j][i])) return false;
+    return true;
+}
+
+bool pruning_may_pay(const engine_inputs &in) {
+    return in.d <= 12 && in.M <= 64 && in.N >= 16 * leaf_templates && in.P >= 64;
+}
+
+pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M) {
+    auto *scratch = static_cast<pruned_scratch *>(host_calloc(count, sizeof(pruned_scratch)));
+    if (scratch == nullptr) return nullptr;
+    bool complete = true;
+    for (int t = 0; t < count; ++t) {
+        // Room for every node, in the heap or set aside.
+        scratch[t].pending =
+            static_cast<pending_node *>(host_calloc(std::max(tree.node_count, 1), sizeof(pending_node)));
+        scratch[t].value = static_cast<double *>(host_calloc(4 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
+        scratch[t].is_exact = static_cast<uint8_t *>(host_calloc(std::max(M, 1), 1));
+        // The templates of a class whose literal score is needed: up to a
+        // sixteenth of them all (beyond, the pattern is decided literally).
+        scratch[t].exact_room = std::max<int32_t>(std::min<int32_t>(tree.lanes, 4096), tree.lanes / 16);
+        scratch[t].templates = static_cast<int32_t *>(host_calloc(scratch[t].exact_room, sizeof(int32_t)));
+        complete = complete && scratch[t].pending && scratch[t].value && scratch[t].is_exact && scratch[t].templates;
+        if (!scratch[t].value) continue;
+        scratch[t].sensitivity = scratch[t].value + std::max(M, 1);
+        scratch[t].skipped = scratch[t].sensitivity + std::max(M, 1);
+        scratch[t].exact = scratch[t].skipped + std::max(M, 1);
+    }
+    if (!complete) {
+        free_pruned_scratch(scratch, count);
+        return nullptr;
+    }
+    return scratch;
+}
+
+void free_pruned_scratch(pruned_scratch *scratch, int count) {
+    if (scratch == nullptr) return;
+    for (int t = 0; t < count; ++t) {
+        host_free(scratch[t].pending);
+        host_free(scratch[t].value);
+        host_free(scratch[t].is_exact);
+        host_free(scratch[t].templates);
+    }
+    host_free(scratch);
+}
+
+double box_distance_floor(const double *lower, const double *upper, const double *pattern, int32_t d, double p) {
+    double largest = 0.0, sum = 0.0;
+    for (int32_t i = 0; i < d; ++i) {
+        const double y = pattern[i];
+        // max(lo - y, 0, y - hi), without branches (at most one of the two is positive).
+        const double gap = std::max(std::max(lower[i] - y, y - upper[i]), 0.0);
+        largest = std::max(largest, gap);
+        if (p != HUGE_VAL) sum += p == 1.0 ? gap : p == 2.0 ? gap * gap : std::pow(gap, p);
+    }
+    if (p == HUGE_VAL) return largest * distance_shrink;
+    if (p == 1.0) return sum * distance_shrink;
+    if (!(sum >= 0x1p-1000)) return 0.0;
+    if (!(sum <= 0x1p+1000)) return largest * distance_shrink;
+    return (p == 2.0 ? std::sqrt(sum) : std::pow(sum, 1.0 / p)) * distance_shrink;
+}
+
+namespace {
+
+// The decision through the tree; false where it cannot be taken there.
+bool decide_on_tree(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out) {
+    const engine_inputs &in = *setup.in;
+    for (int32_t i = 0; i < in.d; ++i)
+        if (!std::isfinite(pattern[i])) return false;
+    std::fill_n(scratch->value, in.M, 0.0);
+    std::fill_n(scratch->sensitivity, in.M, 0.0);
+    std::fill_n(scratch->is_exact, in.M, 0);
+    traversal walk{setup, pattern, scratch};
+    walk.push(0);
+    const bool eager = setup.mode == pruning::eager;
+    if (!walk.visit(eager ? HUGE_VAL : first_share)) return false;
+    for (int64_t batch = first_batch;; batch *= 2) {
+        int32_t a = -1, b = -1;
+        if (walk.settled(out, &a, &b)) return true;
+        // (Eager: no more visits, the literal scores at once.)
+        const traversal::refined refined = eager ? traversal::refined::exhausted : walk.refine(a, b, batch);
+        if (refined == traversal::refined::failed) return false;
+        if (refined == traversal::refined::visited) continue;
+        // Nothing more to visit that could settle it: the two classes' literal scores.
+        const bool exact_a = a < 0 || scratch->is_exact[a], exact_b = scratch->is_exact[b];
+        if (exact_a && exact_b) return false;
+        if ((!exact_a && !walk.make_exact(a)) || (!exact_b && !walk.make_exact(b))) return false;
+    }
+}
+
+// The literal evaluation of one pattern: each class's sum adds its literal
+// terms in template order, as the literal evaluation does.
+decision decide_by_literal_scores(const pruned_setup &setup, const double *pattern, double *scores) {
+    const engine_inputs &in = *setup.in;
+    std::fill_n(scores, in.M, 0.0);
+    for (int32_t j = 0; j < in.N; ++j)
+        scores[in.class_of_template[j]] +=
+            setup.kernel_value(setup.literal_distance(in.templates[j], pattern, in.d, in.p), in.h);
+    return decide(scores, in.M);
+}
+
+}  // namespace
+
+bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out) {
+    if (decide_on_tree(setup, pattern, scratch, out)) {
+        ++scratch->patterns_decided;
+        return true;
+    }
+    *out = decide_by_literal_scores(setup, pattern, scratch->exact);
+    return false;
+}
+
+pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
+                              int threads, pruned_run *run) {
+    if (mode == pruning::never || (mode == pruning::automatic && !pruning_may_pay(in)) ||
+        !pruning_applies(in, kernel, norm))
+        return pruned_start::declined;
+    pruned_setup &setup = run->setup;
+    setup.in = &in;
+    setup.mode = mode;
+    setup.tile_distances = norm.tile_for_width();
+    setup.kernel_tile = kernel.tile_for_width();
+    setup.kernel_value = kernel.value;
+    setup.literal_distance = norm.literal;
+    // The tile function's own bound: where the norm has distances from dot
+    // products, its row's bound is theirs.
+    setup.distance_error = norm.gram_for_width ? distance_error_bound(in.d) : norm.error_bound(in.d);
+    setup.bound = kernel.bound(setup.distance_error);
+    if (!setup.bound.valid) return pruned_start::declined;
+    if (!build_template_tree(in, &run->tree)) return pruned_start::out_of_memory;
+    setup.tree = &run->tree;
+    // One thread's scratch for the first patterns, every thread's once the tree is kept.
+    run->threads = mode == pruning::automatic ? 1 : threads;
+    run->scratch = make_pruned_scratch(run->threads, run->tree, in.M);
+    if (run->scratch == nullptr) {
+        free_template_tree(&run->tree);
+        return pruned_start::out_of_memory;
+    }
+    if (mode == pruning::automatic) {
+        // The first patterns tell whether the tree skips enough: where it
+        // visits most templates, brute force is faster.
+        const int32_t probes = std::min<int32_t>(in.P, probe_patterns);
+        decision ignored;
+        for (int32_t n = 0; n < probes; ++n) decide_pruned(setup, in.patterns[n], run->scratch, &ignored);
+        const bool pays = run->scratch->templates_visited <= largest_visited_share * probes * in.N;
+        free_pruned_scratch(run->scratch, 1);
+        run->scratch = pays ? make_pruned_scratch(threads, run->tree, in.M) : nullptr;
+        run->threads = threads;
+        if (!pays || run->scratch == nullptr) {
+            end_pruned_run(run);
+            return pays ? pruned_start::out_of_memory : pruned_start::declined;
+        }
+    }
+    return pruned_start::started;
+}
+
+int64_t end_pruned_run(pruned_run *run) {
+    int64_t decided = 0;
+    if (run->scratch != nullptr)
+        for (int t = 0; t < run->threads; ++t) decided += run->scratch[t].patterns_decided;
+    free_pruned_scratch(run->scratch, run->threads);
+    free_template_tree(&run->tree);
+    *run = pruned_run{};
+    return decided;
+}
+
+}  // namespace vendral

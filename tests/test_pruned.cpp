@@ -1,0 +1,511 @@
+// The pruned evaluation (a k-d tree over the templates, nodes skipped under a
+// bound) against the literal one: identical labels, counters and console
+// text, with the path each run took asserted, so that no case passes by
+// quietly going brute force. "eager" visits as little as it can, which
+// leaves most decisions to the bounds on skipped nodes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "classifier/classifier.h"
+#include "classifier/engine.h"
+#include "classifier/kernel_values.h"
+#include "classifier/multiversion.h"
+#include "classifier/pruned_scores.h"
+#include "module_call.h"
+
+namespace {
+
+const double inf = std::numeric_limits<double>::infinity();
+const double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+struct evaluated {
+    builtin_host::call_outcome outcome;
+    std::string console;
+    int64_t literal_patterns;
+    int64_t pruned_patterns;
+};
+
+evaluated run_with(const module_inputs &in, vendral::evaluation mode, vendral::pruning pruning, int threads,
+                   int width = 0, const builtin_host::call_options &options = {}) {
+    vendral::set_evaluation(mode);
+    vendral::set_pruning(pruning);
+    vendral::set_thread_count(threads);
+    vendral::limit_vector_width(width);
+    evaluated result{call_module(in, options), "", vendral::patterns_scored_literally(),
+                     vendral::patterns_decided_pruned()};
+    vendral::set_evaluation(vendral::evaluation::fast);
+    vendral::set_pruning(vendral::pruning::automatic);
+    vendral::set_thread_count(0);
+    vendral::limit_vector_width(0);
+    result.console = reference::without_seconds(result.outcome.console);
+    return result;
+}
+
+// Holds the pruned runs (always and eager, one and two threads, every vector
+// width) to the literal evaluation; returns the fewest patterns the runs of
+// the first mode decided on the pruned path.
+int64_t expect_identical(const module_inputs &in, const std::string &what,
+                         std::initializer_list<vendral::pruning> modes = {vendral::pruning::always,
+                                                                          vendral::pruning::eager}) {
+    SCOPED_TRACE(what);
+    const evaluated literal = run_with(in, vendral::evaluation::literal, vendral::pruning::never, 1);
+    EXPECT_FALSE(literal.outcome.raised) << literal.outcome.error;
+    int64_t fewest = INT64_MAX;
+    for (const vendral::pruning mode : modes)
+        for (const auto &[threads, width] : {std::pair{1, 0}, std::pair{2, 4}, std::pair{1, 2}}) {
+            SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + " threads " + std::to_string(threads) +
+                         " width limit " + std::to_string(width));
+            const evaluated fast = run_with(in, vendral::evaluation::fast, mode, threads, width);
+            EXPECT_FALSE(fast.outcome.raised) << fast.outcome.error;
+            if (mode == *modes.begin()) fewest = std::min(fewest, fast.pruned_patterns);
+            if (fast.pruned_patterns > 0) {
+                EXPECT_EQ(fast.pruned_patterns + fast.literal_patterns, static_cast<int64_t>(in.patterns.size()))
+                    << "with the tree, every pattern is decided on it or literally";
+            }
+            const auto expected = result_labels(literal.outcome), actual = result_labels(fast.outcome);
+            EXPECT_EQ(actual.size(), expected.size());
+            for (size_t n = 0; n < actual.size() && n < expected.size(); ++n)
+                EXPECT_EQ(std::memcmp(&actual[n], &expected[n], sizeof(double)), 0) << "pattern " << n + 1;
+            EXPECT_EQ(fast.outcome.flops_added, literal.outcome.flops_added);
+            EXPECT_EQ(fast.console, literal.console);
+            EXPECT_EQ(fast.outcome.blocks_left, working_copy_blocks);
+            EXPECT_EQ(fast.outcome.off_thread_operations, 0);
+            EXPECT_EQ(fast.outcome.misuses, 0);
+        }
+    return fewest;
+}
+
+// Gaussian clusters of spread sd around centres uniform in [0, 1]^d, one
+// class per cluster; patterns from the same mixture.
+module_inputs clustered(std::mt19937_64 &random, int N, int P, int d, int classes, double sd) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::normal_distribution<double> normal(0.0, sd);
+    std::vector<std::vector<double>> centres(classes, std::vector<double>(d));
+    for (auto &c : centres)
+        for (double &x : c) x = unit(random);
+    module_inputs in;
+    in.oflag = 2;
+    in.columns = d;
+    auto draw = [&](int k) {
+        std::vector<double> row(d);
+        for (int i = 0; i < d; ++i) row[i] = centres[k][i] + normal(random);
+        return row;
+    };
+    for (int j = 0; j < N; ++j) {
+        const int k = static_cast<int>(random() % classes);
+        in.templates.push_back(draw(k));
+        in.labels.push_back(k + 1);
+    }
+    for (int n = 0; n < P; ++n) in.patterns.push_back(draw(static_cast<int>(random() % classes)));
+    return in;
+}
+
+}  // namespace
+
+TEST(PrunedDifferential, ClusteredDataOverKernelsNormsDimensionsAndWidths) {
+    // N from below one leaf to several levels of nodes; h far below the
+    // spacing of the templates (all scores underflow: ties), about the
+    // clusters' spread, and far above it (nothing can be skipped).
+    std::mt19937_64 random(12);
+    int64_t moderate_patterns = 0, moderate_pruned = 0;
+    for (int kernel : {0, 2})
+        for (double p : {1.0, 2.0, 3.0, inf})
+            for (int d : {1, 2, 3, 5, 8})
+                for (int N : {10, 70, 300})
+                    for (double h : {1e-6, 0.05, 100.0}) {
+                        module_inputs in = clustered(random, N, 10, d, 3, 0.1);
+                        in.kernel_type = kernel;
+                        in.p = p;
+                        in.h = h;
+                        const int64_t pruned =
+                            expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p) +
+                                                     " d " + std::to_string(d) + " N " + std::to_string(N) +
+                                                     " h " + std::to_string(h));
+                        if (h == 0.05) {
+                            moderate_patterns += 10;
+                            moderate_pruned += pruned;
+                        }
+                    }
+    EXPECT_GT(moderate_pruned, moderate_patterns / 2) << "most clear decisions are taken on the pruned path";
+}
+
+TEST(PrunedDifferential, DuplicatesAcrossClassesTie) {
+    // Every template twice, once in class 1 and once in class 2: equal sums
+    // for every pattern, which no bound can settle; the two classes' literal
+    // scores are computed, and tie.
+    std::mt19937_64 random(3);
+    for (int kernel : {0, 2})
+        for (double p : {1.0, 2.0, inf}) {
+            module_inputs in = clustered(random, 200, 8, 3, 1, 0.2);
+            const size_t n = in.templates.size();
+            for (size_t j = 0; j < n; ++j) {
+                in.templates.push_back(in.templates[j]);
+                in.labels[j] = 1;
+                in.labels.push_back(2);
+            }
+            in.patterns.push_back(in.templates[5]);
+            in.kernel_type = kernel;
+            in.p = p;
+            in.h = 0.1;
+            EXPECT_EQ(expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p)), 9);
+            EXPECT_EQ(result_labels(call_module(in)), std::vector<double>(9, -1.0));
+        }
+}
+
+TEST(PrunedDifferential, TiesBetweenClassesInSkippedNodes) {
+    // Classes 1 and 2 mirrored through the origin, far from it (their kernel
+    // values there are tiny but not zero); class 3 a cluster at the origin.
+    // With class 3 first in the table, the tie of 1 and 2 lies below the best
+    // and the rule never meets it: the skipped nodes' bounds settle those
+    // patterns. With class 3 last, the rule meets the tie first (one more
+    // comparison) and with class 3 absent it is the outcome: only the two
+    // classes' literal scores can tell. Every pattern is decided on the tree.
+    std::mt19937_64 random(44);
+    std::normal_distribution<double> normal(0.0, 0.05);
+    module_inputs far;
+    far.oflag = 2;
+    far.h = 0.5;
+    std::vector<std::vector<double>> cluster;
+    for (int j = 0; j < 300; ++j) cluster.push_back({3.0 + normal(random), 1.0 + normal(random)});
+    for (int c : {1, 2})
+        for (const auto &row : cluster) {
+            far.templates.push_back(c == 1 ? row : std::vector<double>{-row[0], -row[1]});
+            far.labels.push_back(c);
+        }
+    for (int n = 0; n < 6; ++n) far.patterns.push_back({0.0, 0.0});
+    module_inputs near_first = far, near_last = far;
+    for (int j = 0; j < 100; ++j) {
+        const std::vector<double> row{0.3 * normal(random), 0.3 * normal(random)};
+        near_first.templates.insert(near_first.templates.begin(), row);
+        near_first.labels.insert(near_first.labels.begin(), 3);
+        near_last.templates.push_back(row);
+        near_last.labels.push_back(3);
+    }
+    for (int kernel : {0, 2})
+        for (double p : {1.0, 2.0, 3.0, inf}) {
+            const std::string what = "kernel " + std::to_string(kernel) + " p " + std::to_string(p);
+            for (module_inputs *in : {&far, &near_first, &near_last}) {
+                in->kernel_type = kernel;
+                in->p = p;
+            }
+            EXPECT_EQ(expect_identical(far, "far: " + what), 6);
+            EXPECT_EQ(result_labels(call_module(far)), std::vector<double>(6, -1.0)) << what;
+            EXPECT_EQ(expect_identical(near_first, "near first: " + what), 6);
+            EXPECT_EQ(result_labels(call_module(near_first)), std::vector<double>(6, 3.0)) << what;
+            EXPECT_EQ(expect_identical(near_last, "near last: " + what), 6);
+            EXPECT_EQ(result_labels(call_module(near_last)), std::vector<double>(6, 3.0)) << what;
+        }
+}
+
+TEST(PrunedDifferential, SkippedClassesJustBelowTheWinner) {
+    // Class 2 sits entirely in nodes that eager visiting skips, its literal
+    // score a hair below or above class 1's: the bound on the skipped nodes
+    // decides whether the pattern may be settled, and it must be neither too
+    // small nor ignore a column.
+    for (int kernel : {0, 2})
+        for (double p : {1.0, 2.0, inf})
+            for (double gap : {-1e-3, -1e-9, 1e-9, 1e-3}) {
+                module_inputs in;
+                in.kernel_type = kernel;
+                in.p = p;
+                in.h = 1.0;
+                in.oflag = 2;
+                // Class 1: 100 templates at distance 1 in the first column;
+                // class 2: 100 at distance 1 + gap, in the second and third.
+                for (int j = 0; j < 100; ++j) {
+                    in.templates.push_back({1.0, 0.0, 0.0});
+                    in.labels.push_back(1);
+                }
+                for (int j = 0; j < 100; ++j) {
+                    const double r = 1.0 + gap;
+                    in.templates.push_back(p == 1.0   ? std::vector<double>{0.0, r / 2, -r / 2}
+                                           : p == 2.0 ? std::vector<double>{0.0, r / std::sqrt(2.0), -r / std::sqrt(2.0)}
+                                                      : std::vector<double>{0.0, r, -r});
+                    in.labels.push_back(2);
+                }
+                in.patterns = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+                expect_identical(in, "kernel " + std::to_string(kernel) + " p " + std::to_string(p) + " gap " +
+                                         std::to_string(gap));
+            }
+}
+
+TEST(PrunedDifferential, NonFiniteTemplatesAndPatterns) {
+    std::mt19937_64 random(8);
+    for (int kernel : {0, 2})
+        for (double p : {1.0, 2.0, inf}) {
+            module_inputs in = clustered(random, 150, 10, 2, 2, 0.05);
+            in.kernel_type = kernel;
+            in.p = p;
+            in.h = 0.05;
+            // A NaN or infinite pattern is decided literally, the others through the tree.
+            in.patterns[3] = {not_a_number, 0.5};
+            in.patterns[7] = {inf, 0.5};
+            const std::string what = "kernel " + std::to_string(kernel) + " p " + std::to_string(p);
+            EXPECT_LE(expect_identical(in, what + " non-finite patterns", {vendral::pruning::always}), 8);
+            const evaluated run = run_with(in, vendral::evaluation::fast, vendral::pruning::always, 1);
+            EXPECT_EQ(run.literal_patterns, 2 + (8 - run.pruned_patterns)) << what;
+            EXPECT_GT(run.pruned_patterns, 0) << what;
+            // A non-finite template: no tree at all.
+            in.templates[20][1] = kernel == 0 ? not_a_number : -inf;
+            EXPECT_EQ(expect_identical(in, what + " non-finite template"), 0);
+        }
+}
+
+TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
+    // Each class holds the same templates in another order, one nudged by
+    // an ulp: the literal sums agree to within rounding, so the classes'
+    // literal scores decide (on the tree: each pattern is decided there).
+    std::mt19937_64 random(4243);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int round = 0; round < 16; ++round) {
+        const int d = 1 + round % 4, k = 40 + 30 * (round % 3);
+        module_inputs in;
+        in.kernel_type = round % 2 == 0 ? 0 : 2;
+        in.p = round % 4 == 3 ? inf : 1.0 + round % 3;
+        in.h = 0.2;
+        in.oflag = 2;
+        std::vector<std::vector<double>> set;
+        for (int j = 0; j < k; ++j) {
+            std::vector<double> row(d);
+            for (double &x : row) x = unit(random);
+            set.push_back(row);
+        }
+        for (int c = 0; c < 3; ++c) {
+            auto members = set;
+            std::shuffle(members.begin(), members.end(), random);
+            if (c == 2) members[0][0] = std::nextafter(members[0][0], 2.0);
+            for (auto &row : members) {
+                in.templates.push_back(row);
+                in.labels.push_back(c + 1);
+            }
+        }
+        for (int n = 0; n < 8; ++n) in.patterns.push_back(set[static_cast<size_t>(n)]);
+        EXPECT_EQ(expect_identical(in, "round " + std::to_string(round)), 8);
+    }
+}
+
+TEST(PrunedDifferential, EveryRefusedAllocationEndsCleanly) {
+    // Forced, and chosen automatically (where the first patterns' scratch
+    // gives way to every thread's once the tree is kept).
+    std::mt19937_64 random(21);
+    for (const auto mode : {vendral::pruning::always, vendral::pruning::automatic}) {
+        module_inputs in = mode == vendral::pruning::always ? clustered(random, 300, 40, 3, 3, 0.1)
+                                                            : clustered(random, 2000, 80, 2, 3, 0.1);
+        in.h = mode == vendral::pruning::always ? 0.05 : 0.01;
+        const int64_t P = static_cast<int64_t>(in.patterns.size());
+        const evaluated clean = run_with(in, vendral::evaluation::fast, mode, 2);
+        ASSERT_FALSE(clean.outcome.raised);
+        ASSERT_EQ(clean.pruned_patterns + clean.literal_patterns, P);
+        EXPECT_GT(clean.pruned_patterns, 0);
+        for (uint64_t refused = 1; refused <= clean.outcome.allocations; ++refused) {
+            builtin_host::call_options options;
+            options.fail_allocation = refused;
+            const evaluated run = run_with(in, vendral::evaluation::fast, mode, 2, 0, options);
+            ASSERT_TRUE(run.outcome.raised) << refused;
+            EXPECT_NE(run.outcome.error.find("Not enough memory available; unable to run!"), std::string::npos);
+            EXPECT_EQ(run.outcome.misuses, 0);
+        }
+    }
+}
+
+TEST(PrunedChoice, AutomaticTakesTheTreeWhereItSkipsAndNotElsewhere) {
+    std::mt19937_64 random(5);
+    module_inputs in = clustered(random, 5000, 100, 3, 4, 0.1);
+    in.h = 0.01;
+    const evaluated chosen = run_with(in, vendral::evaluation::fast, vendral::pruning::automatic, 2);
+    EXPECT_GT(chosen.pruned_patterns, 90) << "clustered data in 3 columns, narrow window";
+    const evaluated never = run_with(in, vendral::evaluation::fast, vendral::pruning::never, 2);
+    EXPECT_EQ(never.pruned_patterns, 0);
+    EXPECT_EQ(result_labels(chosen.outcome), result_labels(never.outcome));
+    // A wide window: every pattern would visit most templates.
+    in.h = 10.0;
+    EXPECT_EQ(run_with(in, vendral::evaluation::fast, vendral::pruning::automatic, 2).pruned_patterns, 0);
+    // Kernels with heavy tails never take it.
+    in.h = 0.01;
+    in.kernel_type = 3;
+    EXPECT_EQ(run_with(in, vendral::evaluation::fast, vendral::pruning::always, 2).pruned_patterns, 0);
+    // Many columns: the automatic choice does not try.
+    module_inputs wide = clustered(random, 5000, 100, 16, 4, 0.1);
+    wide.h = 0.01;
+    EXPECT_EQ(run_with(wide, vendral::evaluation::fast, vendral::pruning::automatic, 2).pruned_patterns, 0);
+}
+
+TEST(PrunedChoice, ProgressIsReportedThroughThePrunedPath) {
+    std::mt19937_64 random(6);
+    const module_inputs in = clustered(random, 400, 100, 2, 3, 0.1);
+    std::vector<const double *> templates, patterns;
+    for (const auto &row : in.templates) templates.push_back(row.data());
+    for (const auto &row : in.patterns) patterns.push_back(row.data());
+    std::vector<int32_t> class_of(in.templates.size());
+    for (size_t j = 0; j < class_of.size(); ++j) class_of[j] = static_cast<int32_t>(in.labels[j]) - 1;
+    const vendral::engine_inputs engine_in{400, 2, templates.data(), class_of.data(), 3, 0, 2.0, 0.05,
+                                           100, patterns.data()};
+    std::vector<int32_t> reports;
+    std::vector<vendral::decision> decisions(100);
+    vendral::set_pruning(vendral::pruning::always);
+    vendral::set_thread_count(1);
+    const auto outcome = builtin_host::within_call([&] {
+        ASSERT_TRUE(vendral::decide_patterns(
+            engine_in, decisions.data(),
+            [](int32_t ready, void *seen) { static_cast<std::vector<int32_t> *>(seen)->push_back(ready); }, &reports));
+    });
+    vendral::set_pruning(vendral::pruning::automatic);
+    vendral::set_thread_count(0);
+    EXPECT_GT(vendral::patterns_decided_pruned(), 50);
+    EXPECT_EQ(outcome.off_thread_operations, 0);
+    EXPECT_GE(reports.size(), 7u);
+    EXPECT_EQ(reports.front(), 0);
+    EXPECT_EQ(reports.back(), 100);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+}
+
+TEST(BoxDistance, NeverAboveTheLiteralDistanceToAPointOfTheBox) {
+    // Points of the box, on its faces and corners and inside, at every scale
+    // from underflowing powers to overflowing ones; the floor must not exceed
+    // the literal distance and must not be far below the exact gap norm.
+    std::mt19937_64 random(31);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (double p : {1.0, 2.0, 3.0, 4.0, inf})
+        for (int scale : {-400, -200, -30, 0, 30, 200, 400})
+            for (int d : {1, 2, 3, 7})
+                for (int round = 0; round < 200; ++round) {
+                    std::vector<double> lower(d), upper(d), pattern(d), point(d);
+                    long double exact = 0.0L;
+                    for (int i = 0; i < d; ++i) {
+                        lower[i] = std::ldexp(unit(random) - 0.5, scale);
+                        upper[i] = lower[i] + std::ldexp(unit(random), scale);
+                        pattern[i] = std::ldexp(4.0 * unit(random) - 2.0, scale);
+                        const int where = static_cast<int>(random() % 3);
+                        point[i] = where == 0 ? lower[i] : where == 1 ? upper[i] : lower[i] + (upper[i] - lower[i]) * unit(random);
+                        point[i] = std::min(std::max(point[i], lower[i]), upper[i]);
+                        const long double gap = pattern[i] < lower[i]   ? (long double)lower[i] - pattern[i]
+                                                : pattern[i] > upper[i] ? (long double)pattern[i] - upper[i]
+                                                                        : 0.0L;
+                        exact = p == inf ? std::max(exact, gap) : exact + std::pow(gap, (long double)p);
+                    }
+                    if (p != inf) exact = std::pow(exact, 1.0L / (long double)p);
+                    const double floor = vendral::box_distance_floor(lower.data(), upper.data(), pattern.data(), d, p);
+                    const double literal = vendral::pattern_distance(point.data(), pattern.data(), d, p);
+                    ASSERT_LE(floor, literal) << "p " << p << " scale " << scale << " d " << d;
+                    ASSERT_LE(floor, exact);
+                    // Within the range where the powers are normal, close to the exact norm.
+                    if (std::abs(scale) <= 200 && exact > 0) {
+                        ASSERT_GE(floor, 0.999999 * static_cast<double>(exact)) << "p " << p << " d " << d;
+                    }
+                }
+}
+
+TEST(KernelZeros, LiteralExponentialUnderflowsToZeroBeyondItsFirstZero) {
+    // Skipped nodes whose bound is exactly 0 rely on it: once the literal
+    // exponential gives 0, it gives 0 at every smaller argument, and so do
+    // the gaussian and laplacian kernels at every larger distance.
+    double zero = -800.0, positive = -700.0;  // exp(zero) == 0 < exp(positive)
+    ASSERT_EQ(std::exp(zero), 0.0);
+    ASSERT_GT(std::exp(positive), 0.0);
+    while (std::nextafter(zero, 0.0) < positive) {
+        const double middle = zero + (positive - zero) / 2;
+        if (middle == zero || middle == positive) break;
+        (std::exp(middle) == 0.0 ? zero : positive) = middle;
+    }
+    std::mt19937_64 random(9);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    double a = zero;
+    for (int k = 0; k < 100000; ++k, a = std::nextafter(a, -inf)) ASSERT_EQ(std::exp(a), 0.0) << a;
+    for (int k = 0; k < 100000; ++k) {
+        const double below = zero - std::ldexp(unit(random), static_cast<int>(random() % 40));
+        ASSERT_EQ(std::exp(below), 0.0) << below;
+    }
+    EXPECT_EQ(std::exp(-1e300), 0.0);
+    EXPECT_EQ(std::exp(-inf), 0.0);
+    for (double h : {1e-3, 0.37, 1.0, 1e5}) {
+        for (auto value : {vendral::gaussian_value, vendral::laplacian_value}) {
+            double x = h, step = h;  // the first zero, by doubling then bisection
+            while (value(x, h) != 0.0) x += (step *= 2);
+            double nonzero = 0.0;
+            while (std::nextafter(nonzero, x) < x) {
+                const double middle = nonzero + (x - nonzero) / 2;
+                if (middle == nonzero || middle == x) break;
+                (value(middle, h) == 0.0 ? x : nonzero) = middle;
+            }
+            for (int k = 0; k < 10000; ++k) {
+                const double farther = x * (1.0 + std::ldexp(unit(random), -static_cast<int>(random() % 50)));
+                ASSERT_EQ(value(farther, h), 0.0) << "h " << h << " x " << farther;
+            }
+        }
+    }
+}
+
+TEST(PrunedDifferential, SkippedTermsThatEachRoundTheLiteralSumUp) {
+    // Class 1: a template at the pattern, then 100000 far ones whose terms
+    // are each 0.6 ulp of the running sum: the literal sum rounds up by 0.4
+    // ulp at every one of them, ending 2.2e-11 above 1, well above their
+    // exact sum. Class 2: a template at the pattern and one whose term is
+    // 1.8e-11, in between. The far templates sit in skipped nodes; only a
+    // score bound counting all of class 1's terms keeps class 2 from being
+    // taken as the winner.
+    module_inputs in;
+    in.h = 1.0;
+    in.p = 2.0;
+    in.oflag = 2;
+    const double tiny_term = 0.6 * 0x1p-52, middle_term = 1.8e-11;
+    in.templates = {{0.0}, {0.0}, {std::sqrt(-2.0 * std::log(middle_term))}};
+    in.labels = {1, 2, 2};
+    for (int j = 0; j < 100000; ++j) {
+        in.templates.push_back({std::sqrt(-2.0 * std::log(tiny_term))});
+        in.labels.push_back(1);
+    }
+    in.patterns = {{0.0}};
+    EXPECT_EQ(result_labels(call_module(in)), std::vector<double>{1});
+    expect_identical(in, "far terms rounding up");
+}
+
+TEST(PrunedDifferential, ScoresInTheSubnormalRange) {
+    // Every template so far from the pattern that the kernel values are
+    // subnormal (the fast exponential gives 0 there): only the classes'
+    // literal scores tell them apart, or find them equal, and nodes may be
+    // taken as adding exactly 0 only where the literal kernel is 0.
+    for (int kernel : {0, 2}) {
+        const auto at_value = [&](double k) { return kernel == 0 ? std::sqrt(-2.0 * std::log(k)) : -std::log(k); };
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = 1.0;
+        in.h = 1.0;
+        in.oflag = 2;
+        // All on one side of the pattern, so that no box holds it.
+        in.templates = {{at_value(1e-310)}, {at_value(2e-310)}, {at_value(3e-320)}, {at_value(3e-320)}};
+        in.labels = {1, 2, 3, 4};
+        in.patterns = {{0.0}, {0.0}};
+        EXPECT_EQ(expect_identical(in, "kernel " + std::to_string(kernel)), 2);
+        EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{2, 2})) << kernel;
+        // Classes 3 and 4 alone: equal subnormal scores, a tie.
+        in.templates = {{at_value(3e-320)}, {at_value(3e-320)}};
+        in.labels = {3, 4};
+        EXPECT_EQ(expect_identical(in, "tie, kernel " + std::to_string(kernel)), 2);
+        EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{-1, -1})) << kernel;
+    }
+}
+
+TEST(PrunedDifferential, TableEntriesWithoutTemplates) {
+    // Labels such as 2.5 make table entries (label 2) that no template adds
+    // to: they score exactly 0, ahead of or behind the classes that do.
+    std::mt19937_64 random(77);
+    for (int kernel : {0, 2})
+        for (double h : {0.02, 1e-4}) {
+            module_inputs in = clustered(random, 400, 12, 2, 3, 0.1);
+            for (size_t j = 0; j < in.labels.size(); j += 37) in.labels[j] += 0.5;
+            // First in the table: a class of one far template (label 0.5, so 0).
+            in.labels.insert(in.labels.begin(), 0.5);
+            in.templates.insert(in.templates.begin(), {9.0, 9.0});
+            in.kernel_type = kernel;
+            in.h = h;
+            const int64_t pruned =
+                expect_identical(in, "kernel " + std::to_string(kernel) + " h " + std::to_string(h));
+            EXPECT_EQ(pruned, 12) << "every pattern on the tree";
+        }
+}
