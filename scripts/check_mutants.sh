@@ -118,7 +118,7 @@ mutant distance_bound_zero classifier/fast_distance.cpp \
 mutant distance_bound_over_1000 classifier/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return (2.0 * d + 8.0) * 0x1p-53 / 1000; }"
 mutant distance_range_unchecked classifier/fast_distance.cpp \
-    "        if (s >= smallest_certain_sum && s <= largest_certain_sum) continue;" "        continue;"
+    "        if (s >= smallest_sum && s <= largest_certain_sum) continue;" "        continue;"
 # General p: its bound, its floor, the log's series, NaN differences, the
 # clamp that keeps the exp in range.
 mutant general_bound_over_1000 classifier/fast_distance.cpp \
@@ -135,7 +135,7 @@ mutant general_exp_unclamped classifier/fast_distance.cpp \
     "approximate_exp_lanes<W>(S::select(y <= 705.0, y, S::broadcast(705.0)));" "approximate_exp_lanes<W>(y);"
 # The same range, checked in vectors before any lane is looked at alone.
 mutant vector_range_misses_underflow classifier/fast_distance.cpp \
-    "        inside = S::select(sum >= smallest_certain_sum, inside, zero);" ""
+    "        inside = S::select(sum >= smallest_sum, inside, zero);" ""
 mutant vector_range_misses_overflow classifier/fast_distance.cpp \
     "        inside = S::select(sum <= largest_certain_sum, inside, zero);" ""
 # p = 2 distances from dot products: the bound on a squared distance, when a
