@@ -115,7 +115,7 @@ TEST(PrunedDifferential, ClusteredDataOverKernelsNormsDimensionsAndWidths) {
     std::mt19937_64 random(12);
     int64_t moderate_patterns = 0, moderate_pruned = 0;
     for (int kernel : {0, 2})
-        for (double p : {1.0, 2.0, 3.0, inf})
+        for (double p : {1.0, 1.5, 2.0, 3.0, inf})
             for (int d : {1, 2, 3, 5, 8})
                 for (int N : {10, 70, 300})
                     for (double h : {1e-6, 0.05, 100.0}) {
