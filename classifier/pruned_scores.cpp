@@ -91,40 +91,29 @@ constexpr double largest_visited_share = 0.25;
 bool before(const pending_node &a, const pending_node &b) { return a.kernel < b.kernel; }
 
 // The decision rule (decision.h) on scores known within an error each: two
-// exact scores (error 0) are compared as the literal rule compares them,
-// ties included; otherwise the comparison is settled only when the two
-// differ by more than their errors (as the brute-force path's margin rule
-// does), and then no tie is possible and the winner is the literal one.
+// exact scores (error 0) go through the literal rule's own step, ties
+// included; otherwise the comparison is settled only when the two differ by
+// more than their errors (as the brute-force path's rule does), and then no
+// tie is possible and the winner is the literal one.
 struct bounded_rule {
-    decision outcome{-1, false, 0, false};
-    double best = -1.0;
+    decision_rule literal;  // the rule's state; its best is exact where best_error is 0
     double best_error = 0.0;
     bool settled = true;
-    int32_t next_class = 0;
 
     void take(double score, double error) {
-        ++outcome.comparisons;
         if (error == 0.0 && best_error == 0.0) {
-            if (best >= score) {
-                if (best == score) {
-                    outcome.tie = true;
-                    ++outcome.comparisons;
-                }
-            } else {
-                best = score;
-                outcome.winner = next_class;
-                outcome.tie = false;
-            }
-        } else {
-            if (!(std::fabs(best - score) > best_error + error)) settled = false;
-            if (best < score) {
-                best = score;
-                best_error = error;
-                outcome.winner = next_class;
-                outcome.tie = false;
-            }
+            literal.take(score);
+            return;
         }
-        ++next_class;
+        if (!(std::fabs(literal.best - score) > best_error + error)) settled = false;
+        ++literal.outcome.comparisons;
+        if (literal.best < score) {
+            literal.best = score;
+            best_error = error;
+            literal.outcome.winner = literal.next_class;
+            literal.outcome.tie = false;
+        }
+        ++literal.next_class;
     }
 };
 
@@ -338,7 +327,7 @@ struct traversal {
             }
             const double skipped_c = (tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth;
             const double value = scratch->value[c];
-            const int32_t winner = rule.outcome.winner;
+            const int32_t winner = rule.literal.outcome.winner;
             rule.take(value, class_score_bound(setup.bound, scratch->sensitivity[c], value + skipped_c, n) + skipped_c);
             if (!rule.settled) {
                 *a = winner;
@@ -346,7 +335,7 @@ struct traversal {
                 return false;
             }
         }
-        *out = rule.outcome;
+        *out = rule.literal.outcome;
         return true;
     }
 };
