@@ -89,10 +89,6 @@ constexpr double hopeless = 0x1p-1000;
 constexpr int32_t probe_patterns = 32;
 constexpr double largest_visited_share = 0.25;
 
-// Nearest first: the node with the largest bound on the top of the heap (the
-// bound falls with the distance floor).
-bool before(const pending_node &a, const pending_node &b) { return a.kernel < b.kernel; }
-
 // The decision rule (decision.h) on scores known within an error each: two
 // exact scores (error 0) go through the literal rule's own step, ties
 // included; otherwise the comparison is settled only when the two differ by
@@ -124,24 +120,14 @@ struct traversal {
     const pruned_setup &setup;
     const double *pattern;
     pruned_scratch *scratch;
-    int32_t pending = 0;     // heap size
-    double remaining = 0.0;  // about the sum of count * kernel over the heap
+    node_queue &waiting;
+    double remaining = 0.0;  // about the sum of count * kernel over the nodes waiting
     double best = 0.0;       // the largest class sum so far
     int32_t leader = -1;     // its class
     double runner_up = 0.0;  // the largest sum of any other class
     int64_t leaves = 0;
     double ever_added = 0.0;  // everything remaining has held
     int64_t counted_at = -1;  // remaining last summed afresh after this many leaves
-
-    void push_entry(const pending_node &entry) {
-        scratch->pending[pending++] = entry;
-        std::push_heap(scratch->pending, scratch->pending + pending, before);
-    }
-
-    pending_node pop() {
-        std::pop_heap(scratch->pending, scratch->pending + pending, before);
-        return scratch->pending[--pending];
-    }
 
     double node_floor(int32_t node) const {
         const template_tree &tree = *setup.tree;
@@ -156,16 +142,15 @@ struct traversal {
     }
 
     // A node about to wait: its bound, counted in what remains.
-    pending_node waiting(int32_t node) {
-        const int32_t count = setup.tree->nodes[node].count;
-        const pending_node entry{kernel_above(node_floor(node)), node, count};
-        const double added = entry.kernel * count;
+    double bound_of(int32_t node) {
+        const double kernel = kernel_above(node_floor(node));
+        const double added = kernel * setup.tree->nodes[node].count;
         remaining += added;
         ever_added += added;
-        return entry;
+        return kernel;
     }
 
-    void push(int32_t node) { push_entry(waiting(node)); }
+    void push(int32_t node) { waiting.push(node, bound_of(node)); }
 
     // The two largest class sums so far (sums only grow).
     void note_sum(int32_t c) {
@@ -213,7 +198,7 @@ struct traversal {
     }
 
     bool done(double share) {
-        if (pending == 0) return true;
+        if (waiting.size == 0) return true;
         if (leaves == 0) return false;
         if (share == HUGE_VAL || remaining <= share * best) return true;
         // Where everything unvisited could not close the gap between the
@@ -225,8 +210,7 @@ struct traversal {
         if (remaining > share * best + ever_added * 0x1p-50 || leaves == counted_at) return false;
         counted_at = leaves;
         remaining = 0.0;
-        for (int32_t k = 0; k < pending; ++k)
-            remaining += scratch->pending[k].kernel * scratch->pending[k].count;
+        waiting.for_each([this](int32_t node, double kernel) { remaining += kernel * setup.tree->nodes[node].count; });
         ever_added = remaining;
         return remaining <= share * best;
     }
@@ -234,33 +218,39 @@ struct traversal {
     // Visits nodes nearest first until done(share); false as visit_leaf.
     bool visit(double share) {
         while (!done(share)) {
-            pending_node next = pop();
+            int32_t next = waiting.pop();
+            double kernel = waiting.kernel[next];
             // Down the nearer child for as long as nothing waiting is nearer:
-            // no round trip through the heap.
+            // no round trip through the queue.
             for (;;) {
-                const tree_node &node = setup.tree->nodes[next.node];
-                remaining -= next.kernel * node.count;
+                const tree_node &node = setup.tree->nodes[next];
+                remaining -= kernel * node.count;
                 if (node.left < 0) {
                     if (!visit_leaf(node)) return false;
                     break;
                 }
-                pending_node nearer = waiting(node.left), farther = waiting(node.right);
-                if (before(nearer, farther)) std::swap(nearer, farther);
-                push_entry(farther);
-                if (before(nearer, scratch->pending[0])) {
-                    push_entry(nearer);
+                int32_t nearer = node.left, farther = node.right;
+                double nearer_kernel = bound_of(nearer), farther_kernel = bound_of(farther);
+                if (nearer_kernel < farther_kernel) {
+                    std::swap(nearer, farther);
+                    std::swap(nearer_kernel, farther_kernel);
+                }
+                waiting.push(farther, farther_kernel);
+                if (node_queue::bucket_of(nearer_kernel) < waiting.nearest_bucket()) {
+                    waiting.push(nearer, nearer_kernel);
                     break;
                 }
                 next = nearer;
+                kernel = nearer_kernel;
             }
         }
         return true;
     }
 
     // Visits a leaf or puts a node's children in its place; false as visit_leaf.
-    bool expand(const pending_node &next) {
-        const tree_node &node = setup.tree->nodes[next.node];
-        remaining -= next.kernel * node.count;
+    bool expand(int32_t next) {
+        const tree_node &node = setup.tree->nodes[next];
+        remaining -= waiting.kernel[next] * node.count;
         if (node.left >= 0) {
             push(node.left);
             push(node.right);
@@ -282,22 +272,20 @@ struct traversal {
     // Visits up to `budget` leaves among the nodes holding templates of
     // class a or b, nearest first; the others wait aside, then go back.
     refined refine(int32_t a, int32_t b, int64_t budget) {
-        // Set aside at the far end of the heap's room: a node is in one place at a time.
-        pending_node *const room_end = scratch->pending + setup.tree->node_count;
         int32_t aside = 0;
         int64_t visited = 0;
         refined result = refined::exhausted;
-        while (pending > 0) {
-            const pending_node next = pop();
-            if (!holds(next.node, a, b)) {
-                *(room_end - ++aside) = next;
+        while (waiting.size > 0) {
+            const int32_t next = waiting.pop();
+            if (!holds(next, a, b)) {
+                scratch->aside[aside++] = next;
                 continue;
             }
-            if (next.kernel <= hopeless) {  // nearest first: so are all the others
-                *(room_end - ++aside) = next;
+            if (waiting.kernel[next] <= hopeless) {  // nearest first: the others are at most twice as near
+                scratch->aside[aside++] = next;
                 break;
             }
-            const bool leaf = setup.tree->nodes[next.node].left < 0;
+            const bool leaf = setup.tree->nodes[next].left < 0;
             if (!expand(next)) {
                 result = refined::failed;
                 break;
@@ -307,7 +295,8 @@ struct traversal {
                 break;
             }
         }
-        for (int32_t k = 1; k <= aside; ++k) push_entry(*(room_end - k));
+        // (A node set aside keeps its bound in the queue's arrays.)
+        for (int32_t k = 0; k < aside; ++k) waiting.push(scratch->aside[k], waiting.kernel[scratch->aside[k]]);
         return result == refined::exhausted && visited > 0 ? refined::visited : result;
     }
 
@@ -354,15 +343,14 @@ struct traversal {
         double *skipped = scratch->skipped;
         std::fill_n(skipped, in.M, 0.0);
         double skipped_all = 0.0;  // without counts per class: every class takes the node's count
-        for (int32_t k = 0; k < pending; ++k) {
-            const pending_node &at = scratch->pending[k];
+        waiting.for_each([&](int32_t node, double kernel) {
             if (tree.class_counts == nullptr) {
-                skipped_all += at.kernel * at.count;
-                continue;
+                skipped_all += kernel * tree.nodes[node].count;
+                return;
             }
-            const int32_t *counts = tree.class_counts + static_cast<size_t>(at.node) * in.M;
-            for (int32_t c = 0; c < in.M; ++c) skipped[c] += at.kernel * counts[c];
-        }
+            const int32_t *counts = tree.class_counts + static_cast<size_t>(node) * in.M;
+            for (int32_t c = 0; c < in.M; ++c) skipped[c] += kernel * counts[c];
+        });
         bounded_rule rule;
         for (int32_t c = 0; c < in.M; ++c) {
             const int32_t n = tree.class_sizes[c];
@@ -406,16 +394,21 @@ pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_
     if (scratch == nullptr) return nullptr;
     bool complete = true;
     for (int t = 0; t < count; ++t) {
-        // Room for every node, in the heap or set aside.
-        scratch[t].pending =
-            static_cast<pending_node *>(host_calloc(std::max(tree.node_count, 1), sizeof(pending_node)));
+        // Room for every node, waiting or set aside.
+        const size_t nodes = std::max(tree.node_count, 1);
+        node_queue &waiting = scratch[t].waiting;
+        waiting.kernel = static_cast<double *>(host_calloc(nodes, sizeof(double)));
+        waiting.next = static_cast<int32_t *>(host_calloc(nodes, sizeof(int32_t)));
+        waiting.head = static_cast<int32_t *>(host_calloc(node_queue::buckets, sizeof(int32_t)));
+        if (waiting.head) std::fill_n(waiting.head, node_queue::buckets, -1);
+        scratch[t].aside = static_cast<int32_t *>(host_calloc(nodes, sizeof(int32_t)));
         scratch[t].value = static_cast<double *>(host_calloc(4 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
         scratch[t].is_exact = static_cast<uint8_t *>(host_calloc(std::max(M, 1), 1));
         // The templates of a class whose literal score is needed: up to a
         // sixteenth of them all (beyond, the pattern is decided literally).
         scratch[t].exact_room = std::max<int32_t>(std::min<int32_t>(tree.lanes, 4096), tree.lanes / 16);
         scratch[t].templates = static_cast<int32_t *>(host_calloc(scratch[t].exact_room, sizeof(int32_t)));
-        complete = complete && scratch[t].pending && scratch[t].value && scratch[t].is_exact && scratch[t].templates;
+        complete = complete && waiting.kernel && waiting.next && waiting.head && scratch[t].aside && scratch[t].value && scratch[t].is_exact && scratch[t].templates;
         if (!scratch[t].value) continue;
         scratch[t].sensitivity = scratch[t].value + std::max(M, 1);
         scratch[t].skipped = scratch[t].sensitivity + std::max(M, 1);
@@ -431,7 +424,10 @@ pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_
 void free_pruned_scratch(pruned_scratch *scratch, int count) {
     if (scratch == nullptr) return;
     for (int t = 0; t < count; ++t) {
-        host_free(scratch[t].pending);
+        host_free(scratch[t].waiting.kernel);
+        host_free(scratch[t].waiting.next);
+        host_free(scratch[t].waiting.head);
+        host_free(scratch[t].aside);
         host_free(scratch[t].value);
         host_free(scratch[t].is_exact);
         host_free(scratch[t].templates);
@@ -482,7 +478,8 @@ bool decide_on_tree(const pruned_setup &setup, const double *pattern, pruned_scr
     std::fill_n(scratch->value, in.M, 0.0);
     std::fill_n(scratch->sensitivity, in.M, 0.0);
     std::fill_n(scratch->is_exact, in.M, 0);
-    traversal walk{setup, pattern, scratch};
+    scratch->waiting.clear();
+    traversal walk{setup, pattern, scratch, scratch->waiting};
     walk.push(0);
     const bool eager = setup.mode == pruning::eager;
     if (!walk.visit(eager ? HUGE_VAL : first_share)) return false;

@@ -14,6 +14,7 @@
 #include "decision.h"
 #include "engine.h"
 #include "fast_kernels.h"
+#include "node_queue.h"
 #include "norms.h"
 #include "template_tree.h"
 
@@ -31,17 +32,12 @@ struct pruned_setup {
     pruning mode = pruning::automatic;
 };
 
-// An unvisited node: the bound on any one of its templates' literal kernel
-// values (from the floor of its distance to the pattern).
-struct pending_node {
-    double kernel;
-    int32_t node;
-    int32_t count;  // the node's templates
-};
-
 // One thread's working space.
 struct pruned_scratch {
-    pending_node *pending;  // a heap, nearest first; room for every node
+    // The nodes waiting, with the bound on any one of a node's templates'
+    // literal kernel values (from the floor of its distance to the pattern).
+    node_queue waiting;
+    int32_t *aside;         // room for every node
     double *value;          // per class: the fast sum of the visited templates
     double *sensitivity;    // ... and of their sensitivities
     double *skipped;        // ... and the bound on the unvisited ones

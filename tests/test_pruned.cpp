@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "classifier/classifier.h"
 #include "classifier/engine.h"
@@ -508,4 +509,71 @@ TEST(PrunedDifferential, TableEntriesWithoutTemplates) {
                 expect_identical(in, "kernel " + std::to_string(kernel) + " h " + std::to_string(h));
             EXPECT_EQ(pruned, 12) << "every pattern on the tree";
         }
+}
+
+// The queue of waiting nodes: every node pushed comes out once, never before
+// one more than twice as near (its bound more than twice as large; bounds
+// below the normal range count as one), and the
+// nodes waiting are exactly those pushed and not yet taken, also after a
+// clear and across bounds from 0 and subnormals to above 1.
+TEST(NodeQueue, TakesNodesNearestFirstWithinAFactorOfTwoAndLosesNone) {
+    constexpr int32_t nodes = 4000;
+    std::vector<double> kernel(nodes);
+    std::vector<int32_t> next(nodes), head(vendral::node_queue::buckets, -1);
+    vendral::node_queue queue;
+    queue.kernel = kernel.data();
+    queue.next = next.data();
+    queue.head = head.data();
+    std::mt19937_64 random(17);
+    std::uniform_real_distribution<double> exponent(-1080.0, 1.0);
+    auto some_bound = [&](int32_t node) {
+        if (node % 97 == 0) return 0.0;
+        return std::ldexp(1.0 + std::uniform_real_distribution<double>(0.0, 1.0)(random),
+                          static_cast<int>(exponent(random)));
+    };
+    for (int round = 0; round < 3; ++round) {
+        queue.clear();
+        std::vector<double> bound_of(nodes);
+        std::vector<char> waiting(nodes, 0);
+        int32_t pushed = 0, taken = 0;
+        double last_taken = HUGE_VAL;
+        // Pushes and takes interleaved, as a traversal does: a taken node's
+        // children are pushed with bounds no larger than its own.
+        while (taken < nodes) {
+            const bool push = pushed < nodes && (queue.size == 0 || random() % 3 != 0);
+            if (push) {
+                const int32_t node = (pushed * 7919 + round) % nodes;
+                bound_of[node] = std::min(some_bound(node), last_taken == HUGE_VAL ? HUGE_VAL : last_taken);
+                queue.push(node, bound_of[node]);
+                waiting[node] = 1;
+                ++pushed;
+            } else {
+                const int32_t node = queue.pop();
+                ASSERT_TRUE(waiting[node]) << "node " << node << " taken twice or never pushed";
+                waiting[node] = 0;
+                EXPECT_EQ(queue.kernel[node], bound_of[node]);
+                for (int32_t other = 0; other < nodes; ++other)
+                    if (waiting[other]) {
+                        ASSERT_LE(bound_of[other], std::max(2 * bound_of[node], 0x1p-1022)) << other;
+                    }
+                last_taken = bound_of[node];
+                ++taken;
+            }
+            if (taken % 500 == 0) {
+                std::vector<char> seen(nodes, 0);
+                int32_t count = 0;
+                queue.for_each([&](int32_t node, double bound) {
+                    ++count;
+                    EXPECT_FALSE(seen[node]);
+                    seen[node] = 1;
+                    EXPECT_EQ(bound, bound_of[node]);
+                });
+                EXPECT_EQ(count, queue.size);
+                EXPECT_EQ(seen, waiting);
+            }
+        }
+        EXPECT_EQ(queue.size, 0);
+        // Left half full for the next round: clear() must forget these.
+        for (int32_t node = 0; node < nodes / 2; ++node) queue.push(node, some_bound(node));
+    }
 }
