@@ -15,6 +15,9 @@ void *allocate(int64_t count, size_t size) {
 
 bool fits_int32(int64_t value) { return value >= 0 && value <= INT32_MAX; }
 
+// Up to this many columns a matrix is copied row by row.
+constexpr int32_t few_columns = 16;
+
 }  // namespace
 
 int64_t host_dimension(const mxArray *array, int which) {
@@ -48,9 +51,18 @@ double **mxArray2D_to_cArray2D(int32_t *rows_out, int32_t *cols_out, const mxArr
     // matrix must not cost 2^31 empty passes.
     if (rows == 0) return table;
     const double *data = mxGetPr(array);
+    const auto stride = static_cast<size_t>(rows);
+    if (cols <= few_columns) {
+        // Row by row: each row written once, its columns read from a few
+        // streams at once (column by column would pass over the copy cols times).
+        for (int32_t r = 0; r < rows; ++r) {
+            double *row = cells + static_cast<size_t>(r) * static_cast<size_t>(cols);
+            for (int32_t c = 0; c < cols; ++c) row[c] = data[r + static_cast<size_t>(c) * stride];
+        }
+        return table;
+    }
     for (int32_t c = 0; c < cols; ++c)
-        for (int32_t r = 0; r < rows; ++r)
-            table[r][c] = data[r + static_cast<size_t>(c) * static_cast<size_t>(rows)];
+        for (int32_t r = 0; r < rows; ++r) table[r][c] = data[r + static_cast<size_t>(c) * stride];
     return table;
 }
 
