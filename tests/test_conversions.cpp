@@ -23,6 +23,26 @@ TEST(Conversions, MatrixBecomesRowMajorRowsWithItsCounts) {
     EXPECT_EQ(outcome.allocations, 2u) << "the row table and one block for the rows";
 }
 
+// Narrow matrices are copied row by row, wide ones column by column: both
+// give every cell its place.
+TEST(Conversions, NarrowAndWideMatricesKeepEveryCell) {
+    for (const int cols : {1, 16, 17, 40}) {
+        const int rows = 7;
+        std::vector<double> row_major(static_cast<size_t>(rows) * cols);
+        for (size_t k = 0; k < row_major.size(); ++k) row_major[k] = static_cast<double>(k) + 0.5;
+        auto matrix = make_matrix(rows, cols, row_major);
+        builtin_host::within_call([&] {
+            int32_t got_rows = -1, got_cols = -1;
+            double **table = mxArray2D_to_cArray2D(&got_rows, &got_cols, matrix.get());
+            ASSERT_NE(table, nullptr);
+            ASSERT_EQ(got_cols, cols);
+            for (int r = 0; r < rows; ++r)
+                for (int c = 0; c < cols; ++c)
+                    EXPECT_EQ(table[r][c], row_major[static_cast<size_t>(r) * cols + c]) << cols << " columns";
+        });
+    }
+}
+
 TEST(Conversions, MisuseWarnsAndGivesNull) {
     auto cube = make_array(mxDOUBLE_CLASS, {2, 2, 2});
     auto square = make_matrix(2, 2, {});
