@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 #include "worker_parts.h"
 
@@ -26,6 +27,7 @@ struct code_layout {
     int32_t columns = 0;
     int bits = 0;  // per column
     uint32_t top = 0;  // the highest cell of a column
+    double top_cell = 0.0;  // top, as a double
     double low[key_bits] = {};
     double scale[key_bits] = {};
 };
@@ -54,8 +56,10 @@ uint32_t spread_by_two(uint32_t x) {
 uint32_t code_of(const code_layout &layout, const double *row) {
     uint32_t cell[key_bits];
     for (int32_t i = 0; i < layout.columns; ++i) {
-        const double at = (row[i] - layout.low[i]) * layout.scale[i];
-        cell[i] = at >= layout.top ? layout.top : at > 0 ? static_cast<uint32_t>(at) : 0;
+        // Clamped to [0, top]; NaN (an infinite difference times a zero
+        // scale) to 0.
+        const double at = std::max(0.0, std::min((row[i] - layout.low[i]) * layout.scale[i], layout.top_cell));
+        cell[i] = static_cast<uint32_t>(at);
     }
     if (layout.columns == 1) return cell[0];
     if (layout.columns == 2) return spread_by_one(cell[0]) << 1 | spread_by_one(cell[1]);
@@ -100,43 +104,58 @@ const keyed_template *sort_bucket(keyed_template *from, keyed_template *other, i
     return from;
 }
 
-// Writes the indices of sorted[begin, end) (sorted[0] at position begin) to
-// their segments.
-void place(const keyed_template *sorted, int32_t begin, int32_t end, const order_segment *segments) {
+// Writes the indices and classes of sorted[begin, end) (sorted[0] at
+// position begin) to their segments.
+void place(const keyed_template *sorted, int32_t begin, int32_t end, const int32_t *class_of_template,
+           const order_segment *segments) {
     const order_segment *segment = segments;
     while (segment->end <= begin) ++segment;
     for (int32_t k = begin; k < end; ++k) {
         while (segment->end <= k) ++segment;
-        segment->at[k] = sorted[k - begin].index;
+        const int32_t j = sorted[k - begin].index;
+        segment->index_at[k] = j;
+        segment->class_at[k] = class_of_template[j];
     }
 }
 
 }  // namespace
 
-void order_by_code(const engine_inputs &in, keyed_template *room, const order_segment *segments, int parts) {
+bool order_by_code(const engine_inputs &in, keyed_template *room, const order_segment *segments, int parts) {
     const int32_t N = in.N;
-    if (N <= 0) return;
+    if (N <= 0) return false;
     parts = std::max(1, std::min({parts, most_sort_parts, static_cast<int>(N)}));
     code_layout layout;
     layout.columns = std::min<int32_t>(in.d, key_bits);
     layout.bits = key_bits / layout.columns;
     layout.top = static_cast<uint32_t>((uint64_t{1} << layout.bits) - 1);  // bits is 32 for one column
+    layout.top_cell = layout.top;
     const int top_shift = layout.bits * layout.columns - digit_bits;  // at least 8: 16 or more bits are used
 
     // The templates' bounding box, each part over its slice.
+    // And whether the rows lie one after the other in one block.
     double part_low[most_sort_parts][key_bits], part_high[most_sort_parts][key_bits];
+    bool part_in_block[most_sort_parts];
+    const double *const first_row = in.templates[0];
     run_parts(parts, [&](int part) {
         const slice s = slice_of(N, part, parts);
-        double *lo = part_low[part], *hi = part_high[part];
+        double lo[key_bits], hi[key_bits];
         std::copy_n(in.templates[s.begin], layout.columns, lo);
         std::copy_n(in.templates[s.begin], layout.columns, hi);
-        for (int32_t j = s.begin + 1; j < s.end; ++j) {
+        // (As integers: an offset between pointers into separate blocks is undefined.)
+        const auto first_address = reinterpret_cast<uintptr_t>(first_row);
+        const auto row_bytes = static_cast<uintptr_t>(in.d) * sizeof(double);
+        bool in_block = true;
+        for (int32_t j = s.begin; j < s.end; ++j) {
             const double *row = in.templates[j];
+            in_block &= reinterpret_cast<uintptr_t>(row) == first_address + static_cast<uintptr_t>(j) * row_bytes;
             for (int32_t i = 0; i < layout.columns; ++i) {
                 lo[i] = std::min(lo[i], row[i]);
                 hi[i] = std::max(hi[i], row[i]);
             }
         }
+        std::copy_n(lo, layout.columns, part_low[part]);
+        std::copy_n(hi, layout.columns, part_high[part]);
+        part_in_block[part] = in_block;
     });
     for (int32_t i = 0; i < layout.columns; ++i) {
         double lo = part_low[0][i], hi = part_high[0][i];
@@ -186,9 +205,10 @@ void order_by_code(const engine_inputs &in, keyed_template *room, const order_se
             const int32_t begin = bucket_start[b], end = bucket_start[b + 1];
             if (begin == end) continue;
             const keyed_template *sorted = sort_bucket(bucketed + begin, coded + begin, end - begin, top_shift);
-            place(sorted, begin, end, segments);
+            place(sorted, begin, end, in.class_of_template, segments);
         }
     });
+    return std::all_of(part_in_block, part_in_block + parts, [](bool in_block) { return in_block; });
 }
 
 }  // namespace vendral

@@ -17,20 +17,24 @@ struct keyed_template {
     int32_t index;
 };
 
-// Where the order goes: the segment's positions k, up to (not including)
-// end, go to at[k]; a segment starts where the one before ends.
+// Where the order goes: the template at position k of the segment (up to,
+// not including, end) goes to index_at[k], its class to class_at[k]; a
+// segment starts where the one before ends.
 struct order_segment {
     int32_t end;
-    int32_t *at;
+    int32_t *index_at;
+    int32_t *class_at;
 };
 
 // At most this many parts (threads) share the sort.
 constexpr int most_sort_parts = 16;
 
-// Writes the index of the k-th template in code order to its segment's at[k],
-// for every k < in.N. room: 2 * in.N keyed_template of scratch. parts (at
+// Writes the index and class of the k-th template in code order to its
+// segment, for every k < in.N. room: 2 * in.N keyed_template of scratch. parts (at
 // most most_sort_parts) threads share the work; no host service is called.
-void order_by_code(const engine_inputs &in, keyed_template *room, const order_segment *segments, int parts);
+// Returns whether the rows lie one after the other in one block (template j
+// at in.templates[0] + j * in.d), as seen on the way.
+bool order_by_code(const engine_inputs &in, keyed_template *room, const order_segment *segments, int parts);
 
 }  // namespace vendral
 

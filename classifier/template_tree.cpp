@@ -49,48 +49,57 @@ constexpr int32_t fewest_templates_per_part = 1 << 15;
 // (by another program on the core) does not hold up the build.
 constexpr int subtrees_per_part = 4;
 constexpr int most_subtrees = most_sort_parts * subtrees_per_part;
+// Up to this many classes, a leaf is sorted by class by counting.
+constexpr int32_t classes_counted_in_leaf = 256;
 
 // A subtree for one thread: its root's number, its templates (positions in
-// code order) and its first lane. order[k] is the template at position k,
-// for k in [begin, end).
+// code order) and its first lane. index_at[k] is the template at position k,
+// for k in [begin, end), and class_at[k] its class.
 struct subtree {
     int32_t node, begin, end, first_lane;
-    const int32_t *order;
+    const int32_t *index_at, *class_at;
 };
 
 struct builder {
     const engine_inputs &in;
     template_tree *tree;
-    const int32_t *order;  // template indices by position in code order
-    int32_t order_end;     // the first position not the subtree's
+    const int32_t *index_at, *class_at;  // the templates and their classes by position in code order
+    int32_t order_end;                   // the first position not the subtree's
     int32_t next_node;
+    // Where the rows lie one after the other in one block: its start, so that
+    // a row's place is known without reading its pointer. Else null.
+    const double *row_block;
+
+    const double *row(int32_t j) const {
+        return row_block ? row_block + static_cast<size_t>(j) * in.d : in.templates[j];
+    }
 
     double *lower(int32_t node) const { return tree->boxes + static_cast<size_t>(node) * 2 * in.d; }
 
-    // The leaf's templates, sorted by class (stably) so that a visit sums each
-    // class's run at once.
-    void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
-#if defined(__GNUC__)
-        // The rows sit anywhere. Asked for a leaf ahead (their pointers and
-        // classes two leaves ahead), they are there when that leaf is filled.
-        const int32_t ahead = std::min(end + leaf_templates, order_end);
-        const int32_t further = std::min(ahead + leaf_templates, order_end);
-        for (int32_t k = end; k < ahead; ++k) __builtin_prefetch(in.templates[order[k]]);
-        for (int32_t k = ahead; k < further; ++k) {
-            __builtin_prefetch(in.templates + order[k]);
-            __builtin_prefetch(in.class_of_template + order[k]);
+    // The n templates from_index (their classes from_class) into index and
+    // class_of, sorted by class, stably.
+    void sort_by_class(const int32_t *from_index, const int32_t *from_class, int32_t n, int32_t *index,
+                       int32_t *class_of) const {
+        if (in.M <= classes_counted_in_leaf) {
+            // Counted: a few passes over the leaf.
+            int32_t start[classes_counted_in_leaf] = {};
+            for (int32_t k = 0; k < n; ++k) ++start[from_class[k]];
+            int32_t sum = 0;
+            for (int32_t c = 0; c < in.M; ++c) {
+                const int32_t count = start[c];
+                start[c] = sum;
+                sum += count;
+            }
+            for (int32_t k = 0; k < n; ++k) {
+                const int32_t at = start[from_class[k]]++;
+                index[at] = from_index[k];
+                class_of[at] = from_class[k];
+            }
+            return;
         }
-#endif
-        // Read before any lane is written: the order may share the lanes' memory.
-        const int32_t n = end - begin;
-        int32_t index[leaf_templates], class_of[leaf_templates];
+        // Else an insertion sort: a leaf is small.
         for (int32_t k = 0; k < n; ++k) {
-            index[k] = order[begin + k];
-            class_of[k] = in.class_of_template[index[k]];
-        }
-        // (An insertion sort: stable, and a leaf is small.)
-        for (int32_t k = 1; k < n; ++k) {
-            const int32_t j = index[k], c = class_of[k];
+            const int32_t j = from_index[k], c = from_class[k];
             int32_t at = k;
             for (; at > 0 && class_of[at - 1] > c; --at) {
                 index[at] = index[at - 1];
@@ -99,37 +108,68 @@ struct builder {
             index[at] = j;
             class_of[at] = c;
         }
-        int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
-        if (counts) std::fill_n(counts, in.M, 0);
-        double *lo = lower(node), *hi = lo + in.d;
-        if (n == 0) {
-            std::fill_n(lo, 2 * in.d, 0.0);
+    }
+
+    // The leaf's templates, sorted by class (stably) so that a visit sums each
+    // class's run at once.
+    void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
+#if defined(__GNUC__)
+        // The rows sit anywhere. Asked for a leaf ahead (their pointers two
+        // leaves ahead), they are there when that leaf is filled.
+        const int32_t ahead = std::min(end + leaf_templates, order_end);
+        if (row_block) {
+            for (int32_t k = end; k < ahead; ++k) {
+                const double *at = row(index_at[k]);
+                __builtin_prefetch(at);
+                __builtin_prefetch(at + in.d - 1);
+            }
         } else {
-            std::copy_n(in.templates[index[0]], in.d, lo);
-            std::copy_n(in.templates[index[0]], in.d, hi);
+            const int32_t further = std::min(ahead + leaf_templates, order_end);
+            for (int32_t k = end; k < ahead; ++k) __builtin_prefetch(in.templates[index_at[k]]);
+            for (int32_t k = ahead; k < further; ++k) __builtin_prefetch(in.templates + index_at[k]);
+        }
+#endif
+        // Read before any lane is written: the order shares the lanes' memory.
+        const int32_t n = end - begin;
+        int32_t index[leaf_templates], class_of[leaf_templates];
+        sort_by_class(index_at + begin, class_at + begin, n, index, class_of);
+        int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
+        if (counts) {
+            std::fill_n(counts, in.M, 0);
+            for (int32_t k = 0; k < n; ++k) ++counts[class_of[k]];
         }
         const int32_t padded = whole_tiles(n);
-        for (int32_t k = 0; k < padded; ++k) {
-            const int32_t lane = first_lane + k;
-            double *column = tree->columns + static_cast<size_t>(lane / block_lanes) * block_lanes * in.d +
-                             lane % block_lanes;
-            if (k >= n) {
-                // Padding: zeros, of no class.
-                tree->class_of_lane[lane] = -1;
-                tree->template_of_lane[lane] = 0;
-                for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = 0.0;
-                continue;
+        const double *row_of[leaf_templates];
+        for (int32_t k = 0; k < n; ++k) {
+            row_of[k] = row(index[k]);
+            tree->class_of_lane[first_lane + k] = class_of[k];
+            tree->template_of_lane[first_lane + k] = index[k];
+        }
+        // Padding: zeros, of no class.
+        for (int32_t k = n; k < padded; ++k) {
+            tree->class_of_lane[first_lane + k] = -1;
+            tree->template_of_lane[first_lane + k] = 0;
+        }
+        // Column by column: the box's bounds stay in registers. The leaf
+        // starts on a tile, so lane k sits in the leaf's block k / block_lanes.
+        double *lo = lower(node), *hi = lo + in.d;
+        double *leaf_columns = tree->columns + static_cast<size_t>(first_lane) * in.d;
+        for (int32_t i = 0; i < in.d; ++i) {
+            double low = n > 0 ? row_of[0][i] : 0.0, high = low;
+            for (int32_t k = 0; k < padded; ++k) {
+                double *column = leaf_columns + static_cast<size_t>(k / block_lanes) * block_lanes * in.d +
+                                 i * block_lanes + k % block_lanes;
+                if (k >= n) {
+                    *column = 0.0;
+                    continue;
+                }
+                const double value = row_of[k][i];
+                *column = value;
+                low = std::min(low, value);
+                high = std::max(high, value);
             }
-            const int32_t j = index[k], c = class_of[k];
-            tree->class_of_lane[lane] = c;
-            tree->template_of_lane[lane] = j;
-            if (counts) ++counts[c];
-            const double *row = in.templates[j];
-            for (int32_t i = 0; i < in.d; ++i) {
-                column[i * block_lanes] = row[i];
-                lo[i] = std::min(lo[i], row[i]);
-                hi[i] = std::max(hi[i], row[i]);
-            }
+            lo[i] = low;
+            hi[i] = high;
         }
     }
 
@@ -182,17 +222,19 @@ struct top_of_tree {
     int count = 0;
 
     // Lays out the node over positions [begin, end), down to the subtrees;
-    // each subtree's order goes to the end of its lanes in class_of_lane, where
-    // its build reads a position before it writes over it (a position's lane
-    // is never after where the position waits).
+    // each subtree's order goes to the end of its lanes in template_of_lane
+    // (the classes likewise in class_of_lane), where its build reads a
+    // position before it writes over it (a position's lane is never after
+    // where the position waits).
     void plan(int32_t node, int32_t begin, int32_t end, int32_t first_lane, int depth) {
         const int32_t n = end - begin;
         if (depth == subtree_depth || n <= leaf_templates) {
             shape s;
             measure(n, &s);
-            int32_t *order = tree->class_of_lane + (first_lane + s.lanes - end);
-            subtrees[count] = {node, begin, end, first_lane, order};
-            segments[count] = {end, order};
+            const int64_t waits = first_lane + s.lanes - end;
+            int32_t *index_at = tree->template_of_lane + waits, *class_at = tree->class_of_lane + waits;
+            subtrees[count] = {node, begin, end, first_lane, index_at, class_at};
+            segments[count] = {end, index_at, class_at};
             ++count;
             return;
         }
@@ -274,16 +316,17 @@ bool build_template_tree(const engine_inputs &in, int threads, template_tree *tr
     top.tree = tree;
     top.subtree_depth = parts > 1 ? depth_for(parts * subtrees_per_part) : 0;
     top.plan(0, 0, in.N, 0, 0);
-    order_by_code(in, sorting, top.segments, parts);
+    const bool rows_in_block = order_by_code(in, sorting, top.segments, parts);
+    const double *row_block = rows_in_block ? in.templates[0] : nullptr;
     std::atomic<int> next_subtree{0};
     run_parts(parts, [&](int) {
         for (int t; (t = next_subtree.fetch_add(1, std::memory_order_relaxed)) < top.count;) {
             const subtree &at = top.subtrees[t];
-            builder{in, tree, at.order, at.end, at.node}.build(at.begin, at.end, at.first_lane);
+            builder{in, tree, at.index_at, at.class_at, at.end, at.node, row_block}.build(at.begin, at.end, at.first_lane);
         }
     });
     if (!sort_in_columns) host_free(sorting);
-    top.join(builder{in, tree, nullptr, 0, 0}, 0, 0);
+    top.join(builder{in, tree, nullptr, nullptr, 0, 0, nullptr}, 0, 0);
     if (counted)
         std::copy_n(tree->class_counts, in.M, tree->class_sizes);
     else
