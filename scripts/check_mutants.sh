@@ -241,11 +241,12 @@ mutant tree_leaf_left_unsorted classifier/template_tree.cpp \
     "const int32_t at = start[from_class[k]]++;" "const int32_t at = k + 0 * start[from_class[k]]++;"
 mutant tree_many_classes_sorted_backwards classifier/template_tree.cpp \
     "for (; at > 0 && class_of[at - 1] > c; --at) {" "for (; at > 0 && class_of[at - 1] < c; --at) {"
-mutant tree_order_at_start_of_lanes classifier/template_tree.cpp \
-    "const int64_t waits = first_lane + s.lanes - end;" "const int64_t waits = first_lane - begin + 0 * s.lanes;"
 mutant tree_subtree_numbered_from_root classifier/template_tree.cpp \
     "builder{in, tree, at.index_at, at.class_at, at.end, at.node, row_block}" \
     "builder{in, tree, at.index_at, at.class_at, at.end, at.node == 0 ? 0 : at.node + 1, row_block}"
+mutant sort_bounds_of_first_part_only classifier/code_order.cpp \
+    "            lo = std::min(lo, part_low[part][i]);
+" ""
 mutant sort_pass_skipped_on_any_tie classifier/code_order.cpp \
     "if (at[from[0].code >> shift & digit_mask] == n) continue;" \
     "if (at[from[0].code >> shift & digit_mask] > n / 2) continue;"
