@@ -82,7 +82,8 @@ struct builder {
                        int32_t *class_of) const {
         if (in.M <= classes_counted_in_leaf) {
             // Counted: a few passes over the leaf.
-            int32_t start[classes_counted_in_leaf] = {};
+            int32_t start[classes_counted_in_leaf];
+            std::fill_n(start, in.M, 0);
             for (int32_t k = 0; k < n; ++k) ++start[from_class[k]];
             int32_t sum = 0;
             for (int32_t c = 0; c < in.M; ++c) {
