@@ -46,6 +46,7 @@ struct call_options {
     uint64_t fail_allocation = 0;  // 1-based index of the allocation to refuse; 0 for none
     bool null_for_zero_bytes = false;  // answer zero-byte requests with null, as some hosts do
     bool raise_returns = false;  // mexErrMsgTxt records and returns instead of ending the call
+    int unzeroed_fill = -1;  // byte that fills mxMalloc's blocks, to show reads before writes; -1: none
 };
 
 struct call_outcome {

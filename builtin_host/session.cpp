@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "session.h"
@@ -41,9 +42,11 @@ void note_bytes(ptrdiff_t change) {
     outcome().peak_bytes = std::max(outcome().peak_bytes, current.live_bytes);
 }
 
-void *allocate(size_t bytes) {
+void *allocate(size_t bytes, bool zeroed) {
     if (bytes == 0 && current.options.null_for_zero_bytes) return nullptr;
-    void *block = std::calloc(bytes > 0 ? bytes : 1, 1);
+    void *block = zeroed ? std::calloc(bytes > 0 ? bytes : 1, 1) : std::malloc(bytes > 0 ? bytes : 1);
+    if (block != nullptr && !zeroed && current.options.unzeroed_fill >= 0)
+        std::memset(block, current.options.unzeroed_fill, bytes);
     if (block != nullptr) {
         current.blocks[block] = bytes;
         note_bytes(static_cast<ptrdiff_t>(bytes));
@@ -118,13 +121,19 @@ void *mxCalloc(size_t count, size_t size) {
     enter_operation();
     if (builtin_host::refuse_next_allocation()) return nullptr;
     if (size != 0 && count > std::numeric_limits<size_t>::max() / size) return nullptr;
-    return builtin_host::allocate(count * size);
+    return builtin_host::allocate(count * size, true);
+}
+
+void *mxMalloc(size_t bytes) {
+    enter_operation();
+    if (builtin_host::refuse_next_allocation()) return nullptr;
+    return builtin_host::allocate(bytes, false);
 }
 
 void *mxRealloc(void *block, size_t bytes) {
     enter_operation();
     if (builtin_host::refuse_next_allocation()) return nullptr;
-    if (block == nullptr) return builtin_host::allocate(bytes);
+    if (block == nullptr) return builtin_host::allocate(bytes, true);
     auto known = current.blocks.find(block);
     if (known == current.blocks.end()) {
         builtin_host::note_misuse();

@@ -12,6 +12,9 @@ namespace vendral {
 
 // Zeroed block of count*size bytes, or null when memory is short.
 void *host_calloc(size_t count, size_t size);
+// Block of count*size bytes holding anything, or null when memory is short:
+// for memory written whole before it is read, which zeroing would only slow.
+void *host_malloc(size_t count, size_t size);
 // Resized block keeping its contents (null block: fresh allocation), or null.
 void *host_realloc(void *block, size_t bytes);
 void host_free(void *block);

@@ -536,7 +536,7 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
     setup.distance_error = norm.gram_for_width ? distance_error_bound(in.d) : norm.error_bound(in.d);
     setup.bound = kernel.bound(setup.distance_error);
     if (!setup.bound.valid) return pruned_start::declined;
-    if (!build_template_tree(in, &run->tree)) return pruned_start::out_of_memory;
+    if (!build_template_tree(in, threads, &run->tree)) return pruned_start::out_of_memory;
     setup.tree = &run->tree;
     // One thread's scratch for the first patterns, every thread's once the tree is kept.
     run->threads = mode == pruning::automatic ? 1 : threads;

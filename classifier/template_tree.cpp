@@ -1,19 +1,22 @@
-// The templates go in the order of their Morton codes (the bits of their
-// columns, scaled to the templates' bounding box, interleaved), which keeps
-// templates near each other in space mostly near each other in the order;
-// the nodes split that order, and each node's box is the bounding box of its
+// The templates go in the order of their Morton codes (code_order.h); the
+// nodes split that order, and each node's box is the bounding box of its
 // templates. Sorting the codes (a radix sort) costs a few passes over the
 // templates, where choosing a median per node would cost one per level.
 //
 // The tree's shape depends on N only: a node of n > leaf_templates templates
 // splits at m, n/2 rounded up to whole tiles, so that every left part fills
-// whole tiles; a leaf's lanes are padded to the next tile.
+// whole tiles; a leaf's lanes are padded to the next tile. So the nodes
+// below a given depth form subtrees whose node numbers, templates and lanes
+// are known before any is built: threads build them at once, each alone.
 #include "template_tree.h"
 
 #include <algorithm>
+#include <atomic>
 
+#include "code_order.h"
 #include "fast_distance.h"
 #include "host_services.h"
+#include "worker_parts.h"
 
 namespace vendral {
 
@@ -39,104 +42,157 @@ void measure(int32_t n, shape *s) {
     measure(n - m, s);
 }
 
-struct keyed {
-    uint32_t key;
-    int32_t index;
+// Below this many templates the tree is built on one thread: starting
+// threads would cost more than they save.
+constexpr int32_t fewest_templates_per_part = 1 << 15;
+// Threads take subtrees from a common pool, a few each, so that one held up
+// (by another program on the core) does not hold up the build.
+constexpr int subtrees_per_part = 4;
+constexpr int most_subtrees = most_sort_parts * subtrees_per_part;
+// Up to this many classes, a leaf is sorted by class by counting.
+constexpr int32_t classes_counted_in_leaf = 256;
+
+// A subtree for one thread: its root's number, its templates (positions in
+// code order) and its first lane. index_at[k] is the template at position k,
+// for k in [begin, end), and class_at[k] its class.
+struct subtree {
+    int32_t node, begin, end, first_lane;
+    const int32_t *index_at, *class_at;
 };
-
-constexpr int key_bits = 32;
-
-// Every template's Morton code over its first columns (at least one bit of
-// each of up to key_bits columns), sorted, into sorted[0..N); other: the
-// same room, for the sort.
-void sort_by_code(const engine_inputs &in, keyed *sorted, keyed *other) {
-    const int32_t columns = std::min<int32_t>(in.d, key_bits);
-    const int bits = key_bits / columns;
-    double low[key_bits], scale[key_bits];
-    for (int32_t i = 0; i < columns; ++i) {
-        double lo = in.templates[0][i], hi = lo;
-        for (int32_t j = 1; j < in.N; ++j) {
-            lo = std::min(lo, in.templates[j][i]);
-            hi = std::max(hi, in.templates[j][i]);
-        }
-        low[i] = lo;
-        // hi - lo may overflow to +inf: the scale is then 0 and so is the column's part.
-        scale[i] = hi > lo ? static_cast<double>(uint64_t{1} << bits) / (hi - lo) : 0.0;
-    }
-    const auto top = static_cast<uint32_t>((uint64_t{1} << bits) - 1);  // bits is 32 for one column
-    for (int32_t j = 0; j < in.N; ++j) {
-        uint32_t cell[key_bits];
-        for (int32_t i = 0; i < columns; ++i) {
-            const double at = (in.templates[j][i] - low[i]) * scale[i];
-            cell[i] = at >= top ? top : at > 0 ? static_cast<uint32_t>(at) : 0;
-        }
-        uint32_t key = 0;
-        for (int bit = bits - 1; bit >= 0; --bit)
-            for (int32_t i = 0; i < columns; ++i) key = key << 1 | (cell[i] >> bit & 1u);
-        sorted[j] = {key, j};
-    }
-    // Least significant byte first; each pass is stable.
-    for (int shift = 0; shift < key_bits; shift += 8) {
-        int32_t start[257] = {};
-        for (int32_t j = 0; j < in.N; ++j) ++start[(sorted[j].key >> shift & 0xff) + 1];
-        for (int b = 0; b < 256; ++b) start[b + 1] += start[b];
-        for (int32_t j = 0; j < in.N; ++j) other[start[sorted[j].key >> shift & 0xff]++] = sorted[j];
-        std::swap(sorted, other);
-    }
-    // An even number of passes: the result is back in the first array.
-}
 
 struct builder {
     const engine_inputs &in;
     template_tree *tree;
-    int32_t *order;  // template indices in code order
-    int32_t next_node = 0;
+    const int32_t *index_at, *class_at;  // the templates and their classes by position in code order
+    int32_t order_end;                   // the first position not the subtree's
+    int32_t next_node;
+    // Where the rows lie one after the other in one block: its start, so that
+    // a row's place is known without reading its pointer. Else null.
+    const double *row_block;
+
+    const double *row(int32_t j) const {
+        return row_block ? row_block + static_cast<size_t>(j) * in.d : in.templates[j];
+    }
 
     double *lower(int32_t node) const { return tree->boxes + static_cast<size_t>(node) * 2 * in.d; }
 
-    void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
-        // Sorted by class within the leaf, so that a visit sums each class's run at once.
-#if defined(__GNUC__)
-        // The next leaf's row pointers and classes, which sit anywhere: asked
-        // for now, they are there when it is filled.
-        for (int32_t k = end; k < std::min<int32_t>(end + leaf_templates, in.N); ++k) {
-            __builtin_prefetch(in.templates + order[k]);
-            __builtin_prefetch(in.class_of_template + order[k]);
-        }
-#endif
-        // (An insertion sort: stable, and a leaf is small.)
-        for (int32_t k = begin + 1; k < end; ++k) {
-            const int32_t j = order[k], c = in.class_of_template[j];
-            int32_t at = k;
-            for (; at > begin && in.class_of_template[order[at - 1]] > c; --at) order[at] = order[at - 1];
-            order[at] = j;
-        }
-        int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
-        double *lo = lower(node), *hi = lo + in.d;
-        std::copy_n(in.templates[order[begin]], in.d, lo);
-        std::copy_n(in.templates[order[begin]], in.d, hi);
-        for (int32_t k = begin; k < end; ++k) {
-#if defined(__GNUC__)
-            if (k + 8 < end) __builtin_prefetch(in.templates[order[k + 8]]);
-#endif
-            const int32_t j = order[k], lane = first_lane + (k - begin);
-            const int32_t c = in.class_of_template[j];
-            tree->class_of_lane[lane] = c;
-            tree->template_of_lane[lane] = j;
-            if (counts) ++counts[c];
-            const double *row = in.templates[j];
-            double *column = tree->columns + static_cast<size_t>(lane / block_lanes) * block_lanes * in.d +
-                             lane % block_lanes;
-            for (int32_t i = 0; i < in.d; ++i) {
-                column[i * block_lanes] = row[i];
-                lo[i] = std::min(lo[i], row[i]);
-                hi[i] = std::max(hi[i], row[i]);
+    // The n templates from_index (their classes from_class) into index and
+    // class_of, sorted by class, stably.
+    void sort_by_class(const int32_t *from_index, const int32_t *from_class, int32_t n, int32_t *index,
+                       int32_t *class_of) const {
+        if (in.M <= classes_counted_in_leaf) {
+            // Counted: a few passes over the leaf.
+            int32_t start[classes_counted_in_leaf];
+            std::fill_n(start, in.M, 0);
+            for (int32_t k = 0; k < n; ++k) ++start[from_class[k]];
+            int32_t sum = 0;
+            for (int32_t c = 0; c < in.M; ++c) {
+                const int32_t count = start[c];
+                start[c] = sum;
+                sum += count;
             }
+            for (int32_t k = 0; k < n; ++k) {
+                const int32_t at = start[from_class[k]]++;
+                index[at] = from_index[k];
+                class_of[at] = from_class[k];
+            }
+            return;
+        }
+        // Else an insertion sort: a leaf is small.
+        for (int32_t k = 0; k < n; ++k) {
+            const int32_t j = from_index[k], c = from_class[k];
+            int32_t at = k;
+            for (; at > 0 && class_of[at - 1] > c; --at) {
+                index[at] = index[at - 1];
+                class_of[at] = class_of[at - 1];
+            }
+            index[at] = j;
+            class_of[at] = c;
         }
     }
 
-    // Builds the node over order[begin, end) from first_lane on; returns the
-    // lane after its last.
+    // The leaf's templates, sorted by class (stably) so that a visit sums each
+    // class's run at once.
+    void fill_leaf(int32_t node, int32_t begin, int32_t end, int32_t first_lane) const {
+#if defined(__GNUC__)
+        // The rows sit anywhere. Asked for a leaf ahead (their pointers two
+        // leaves ahead), they are there when that leaf is filled.
+        const int32_t ahead = std::min(end + leaf_templates, order_end);
+        if (row_block) {
+            for (int32_t k = end; k < ahead; ++k) {
+                const double *at = row(index_at[k]);
+                __builtin_prefetch(at);
+                __builtin_prefetch(at + in.d - 1);
+            }
+        } else {
+            const int32_t further = std::min(ahead + leaf_templates, order_end);
+            for (int32_t k = end; k < ahead; ++k) __builtin_prefetch(in.templates[index_at[k]]);
+            for (int32_t k = ahead; k < further; ++k) __builtin_prefetch(in.templates + index_at[k]);
+        }
+#endif
+        // Read before any lane is written: the order shares the lanes' memory.
+        const int32_t n = end - begin;
+        int32_t index[leaf_templates], class_of[leaf_templates];
+        sort_by_class(index_at + begin, class_at + begin, n, index, class_of);
+        int32_t *counts = tree->class_counts ? tree->class_counts + static_cast<size_t>(node) * in.M : nullptr;
+        if (counts) {
+            std::fill_n(counts, in.M, 0);
+            for (int32_t k = 0; k < n; ++k) ++counts[class_of[k]];
+        }
+        const int32_t padded = whole_tiles(n);
+        const double *row_of[leaf_templates];
+        for (int32_t k = 0; k < n; ++k) {
+            row_of[k] = row(index[k]);
+            tree->class_of_lane[first_lane + k] = class_of[k];
+            tree->template_of_lane[first_lane + k] = index[k];
+        }
+        // Padding: zeros, of no class.
+        for (int32_t k = n; k < padded; ++k) {
+            tree->class_of_lane[first_lane + k] = -1;
+            tree->template_of_lane[first_lane + k] = 0;
+        }
+        // Column by column: the box's bounds stay in registers. The leaf
+        // starts on a tile, so lane k sits in the leaf's block k / block_lanes.
+        double *lo = lower(node), *hi = lo + in.d;
+        double *leaf_columns = tree->columns + static_cast<size_t>(first_lane) * in.d;
+        for (int32_t i = 0; i < in.d; ++i) {
+            double low = n > 0 ? row_of[0][i] : 0.0, high = low;
+            for (int32_t k = 0; k < padded; ++k) {
+                double *column = leaf_columns + static_cast<size_t>(k / block_lanes) * block_lanes * in.d +
+                                 i * block_lanes + k % block_lanes;
+                if (k >= n) {
+                    *column = 0.0;
+                    continue;
+                }
+                const double value = row_of[k][i];
+                *column = value;
+                low = std::min(low, value);
+                high = std::max(high, value);
+            }
+            lo[i] = low;
+            hi[i] = high;
+        }
+    }
+
+    // The box and counts of an inner node, from its children's.
+    void join_children(int32_t node) const {
+        const int32_t left = tree->nodes[node].left, right = tree->nodes[node].right;
+        double *lo = lower(node), *hi = lo + in.d;
+        const double *left_lo = lower(left), *right_lo = lower(right);
+        for (int32_t i = 0; i < in.d; ++i) {
+            lo[i] = std::min(left_lo[i], right_lo[i]);
+            hi[i] = std::max(left_lo[in.d + i], right_lo[in.d + i]);
+        }
+        if (tree->class_counts) {
+            int32_t *counts = tree->class_counts + static_cast<size_t>(node) * in.M;
+            const int32_t *left_counts = tree->class_counts + static_cast<size_t>(left) * in.M;
+            const int32_t *right_counts = tree->class_counts + static_cast<size_t>(right) * in.M;
+            for (int32_t c = 0; c < in.M; ++c) counts[c] = left_counts[c] + right_counts[c];
+        }
+    }
+
+    // Builds the node over positions [begin, end) from first_lane on; returns
+    // the lane after its last.
     int32_t build(int32_t begin, int32_t end, int32_t first_lane) {
         const int32_t node = next_node++;
         const int32_t n = end - begin;
@@ -152,21 +208,61 @@ struct builder {
         const int32_t after = build(begin + m, end, middle_lane);
         tree->nodes[node].left = left;
         tree->nodes[node].right = right;
-        double *lo = lower(node), *hi = lo + in.d;
-        const double *left_lo = lower(left), *right_lo = lower(right);
-        for (int32_t i = 0; i < in.d; ++i) {
-            lo[i] = std::min(left_lo[i], right_lo[i]);
-            hi[i] = std::max(left_lo[in.d + i], right_lo[in.d + i]);
-        }
-        if (tree->class_counts) {
-            int32_t *counts = tree->class_counts + static_cast<size_t>(node) * in.M;
-            const int32_t *left_counts = tree->class_counts + static_cast<size_t>(left) * in.M;
-            const int32_t *right_counts = tree->class_counts + static_cast<size_t>(right) * in.M;
-            for (int32_t c = 0; c < in.M; ++c) counts[c] = left_counts[c] + right_counts[c];
-        }
+        join_children(node);
         return after;
     }
 };
+
+// The nodes above the subtrees: numbered as a build from the root would
+// number them (depth first, left first).
+struct top_of_tree {
+    template_tree *tree;
+    int subtree_depth;
+    subtree subtrees[most_subtrees];
+    order_segment segments[most_subtrees];
+    int count = 0;
+
+    // Lays out the node over positions [begin, end), down to the subtrees;
+    // each subtree's order goes to the end of its lanes in template_of_lane
+    // (the classes likewise in class_of_lane), where its build reads a
+    // position before it writes over it (a position's lane is never after
+    // where the position waits).
+    void plan(int32_t node, int32_t begin, int32_t end, int32_t first_lane, int depth) {
+        const int32_t n = end - begin;
+        if (depth == subtree_depth || n <= leaf_templates) {
+            shape s;
+            measure(n, &s);
+            const int64_t waits = first_lane + s.lanes - end;
+            int32_t *index_at = tree->template_of_lane + waits, *class_at = tree->class_of_lane + waits;
+            subtrees[count] = {node, begin, end, first_lane, index_at, class_at};
+            segments[count] = {end, index_at, class_at};
+            ++count;
+            return;
+        }
+        const int32_t m = left_share(n);
+        shape left;
+        measure(m, &left);
+        const auto right = static_cast<int32_t>(node + 1 + left.nodes);
+        tree->nodes[node] = {n, first_lane, node + 1, right};
+        plan(node + 1, begin, begin + m, first_lane, depth + 1);
+        plan(right, begin + m, end, static_cast<int32_t>(first_lane + left.lanes), depth + 1);
+    }
+
+    // The boxes and counts of the nodes above the subtrees, once these are built.
+    void join(const builder &b, int32_t node, int depth) const {
+        const tree_node &at = tree->nodes[node];
+        if (depth == subtree_depth || at.left < 0) return;
+        join(b, at.left, depth + 1);
+        join(b, at.right, depth + 1);
+        b.join_children(node);
+    }
+};
+
+int depth_for(int subtrees) {
+    int depth = 0;
+    while ((1 << depth) < subtrees) ++depth;
+    return depth;
+}
 
 }  // namespace
 
@@ -181,7 +277,7 @@ void free_template_tree(template_tree *tree) {
     *tree = template_tree{};
 }
 
-bool build_template_tree(const engine_inputs &in, template_tree *tree) {
+bool build_template_tree(const engine_inputs &in, int threads, template_tree *tree) {
     shape s;
     measure(in.N, &s);
     tree->d = in.d;
@@ -190,50 +286,52 @@ bool build_template_tree(const engine_inputs &in, template_tree *tree) {
     tree->lanes = static_cast<int32_t>(s.lanes);
     const size_t nodes = static_cast<size_t>(s.nodes), lanes = std::max<size_t>(s.lanes, 1);
     const size_t d = std::max<int32_t>(in.d, 1), N = std::max<int32_t>(in.N, 1);
-    tree->nodes = static_cast<tree_node *>(host_calloc(nodes, sizeof(tree_node)));
-    tree->boxes = static_cast<double *>(host_calloc(nodes * 2 * d, sizeof(double)));
+    // Every array is written whole below: none needs zeroing first.
+    tree->nodes = static_cast<tree_node *>(host_malloc(nodes, sizeof(tree_node)));
+    tree->boxes = static_cast<double *>(host_malloc(nodes * 2 * d, sizeof(double)));
     // Counts per class where they cost at most two ints per template.
     const bool counted = static_cast<int64_t>(nodes) * in.M <= 2 * static_cast<int64_t>(in.N) + 64;
     if (counted)
         tree->class_counts =
-            static_cast<int32_t *>(host_calloc(nodes * std::max<int32_t>(in.M, 1), sizeof(int32_t)));
+            static_cast<int32_t *>(host_malloc(nodes * std::max<int32_t>(in.M, 1), sizeof(int32_t)));
     tree->class_sizes = static_cast<int32_t *>(host_calloc(std::max<int32_t>(in.M, 1), sizeof(int32_t)));
-    tree->columns = static_cast<double *>(host_calloc(lanes * d, sizeof(double)));
-    tree->class_of_lane = static_cast<int32_t *>(host_calloc(lanes, sizeof(int32_t)));
-    tree->template_of_lane = static_cast<int32_t *>(host_calloc(lanes, sizeof(int32_t)));
+    tree->columns = static_cast<double *>(host_malloc(lanes * d, sizeof(double)));
+    tree->class_of_lane = static_cast<int32_t *>(host_malloc(lanes, sizeof(int32_t)));
+    tree->template_of_lane = static_cast<int32_t *>(host_malloc(lanes, sizeof(int32_t)));
     // The sort works in the columns' memory where they have room for it (memory
     // touched for the first time is slow to come by); with one column they
     // have not.
-    const bool sort_in_columns = lanes * d * sizeof(double) >= 2 * N * sizeof(keyed);
-    keyed *sorting = sort_in_columns ? reinterpret_cast<keyed *>(tree->columns)
-                                     : static_cast<keyed *>(host_calloc(2 * N, sizeof(keyed)));
+    const bool sort_in_columns = lanes * d * sizeof(double) >= 2 * N * sizeof(keyed_template);
+    keyed_template *sorting = sort_in_columns
+                                  ? reinterpret_cast<keyed_template *>(tree->columns)
+                                  : static_cast<keyed_template *>(host_malloc(2 * N, sizeof(keyed_template)));
     if (!tree->nodes || !tree->boxes || (counted && !tree->class_counts) || !tree->class_sizes || !tree->columns ||
         !tree->class_of_lane || !tree->template_of_lane || !sorting) {
         if (!sort_in_columns) host_free(sorting);
         free_template_tree(tree);
         return false;
     }
-    for (int32_t j = 0; j < in.N; ++j) ++tree->class_sizes[in.class_of_template[j]];
-    sort_by_code(in, sorting, sorting + N);
-    // The order waits at the end of class_of_lane: filling the leaves in
-    // order writes lane k' <= lanes - N + k for template k of the order,
-    // never past what is still to be read.
-    int32_t *order = tree->class_of_lane + (lanes - N);
-    for (size_t k = 0; k < N; ++k) order[k] = sorting[k].index;
-    if (!sort_in_columns) host_free(sorting);
-    builder{in, tree, order}.build(0, in.N, 0);
-    // Padding lanes: zeros, of no class.
-    for (int32_t node = 0; node < tree->node_count; ++node) {
-        const tree_node &at = tree->nodes[node];
-        if (at.left >= 0) continue;
-        for (int32_t lane = at.first_lane + at.count; lane < at.first_lane + whole_tiles(at.count); ++lane) {
-            tree->class_of_lane[lane] = -1;
-            tree->template_of_lane[lane] = 0;
-            double *column = tree->columns + static_cast<size_t>(lane / block_lanes) * block_lanes * in.d +
-                             lane % block_lanes;
-            for (int32_t i = 0; i < in.d; ++i) column[i * block_lanes] = 0.0;
+    // From here to the end of the subtrees' build, no host service.
+    const int parts = std::max(1, std::min({threads, most_sort_parts, in.N / fewest_templates_per_part}));
+    top_of_tree top;
+    top.tree = tree;
+    top.subtree_depth = parts > 1 ? depth_for(parts * subtrees_per_part) : 0;
+    top.plan(0, 0, in.N, 0, 0);
+    const bool rows_in_block = order_by_code(in, sorting, top.segments, parts);
+    const double *row_block = rows_in_block ? in.templates[0] : nullptr;
+    std::atomic<int> next_subtree{0};
+    run_parts(parts, [&](int) {
+        for (int t; (t = next_subtree.fetch_add(1, std::memory_order_relaxed)) < top.count;) {
+            const subtree &at = top.subtrees[t];
+            builder{in, tree, at.index_at, at.class_at, at.end, at.node, row_block}.build(at.begin, at.end, at.first_lane);
         }
-    }
+    });
+    if (!sort_in_columns) host_free(sorting);
+    top.join(builder{in, tree, nullptr, nullptr, 0, 0, nullptr}, 0, 0);
+    if (counted)
+        std::copy_n(tree->class_counts, in.M, tree->class_sizes);
+    else
+        for (int32_t j = 0; j < in.N; ++j) ++tree->class_sizes[in.class_of_template[j]];
     return true;
 }
 

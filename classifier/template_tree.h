@@ -41,8 +41,9 @@ struct template_tree {
 
 // The tree over the N templates of in, all memory from the host. False, with
 // nothing left allocated, when memory is short. The templates must be
-// finite (the boxes would not bound a NaN).
-bool build_template_tree(const engine_inputs &in, template_tree *tree);
+// finite (the boxes would not bound a NaN). Up to threads threads share the
+// work; the tree is the same whatever their number.
+bool build_template_tree(const engine_inputs &in, int threads, template_tree *tree);
 void free_template_tree(template_tree *tree);
 
 }  // namespace vendral

@@ -57,6 +57,7 @@ bool mxIsNumeric(const mxArray *array);
 bool mxIsLogical(const mxArray *array);
 bool mxIsChar(const mxArray *array);
 void *mxCalloc(size_t count, size_t size);
+void *mxMalloc(size_t bytes);
 void *mxRealloc(void *block, size_t bytes);
 void mxFree(void *block);
 mxArray *mxCreateNumericArray(int ndims, const int *dims, mxClassID class_id,

@@ -1,5 +1,6 @@
 // The engine's host seam, implemented over the MEX API.
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 
@@ -9,6 +10,11 @@
 namespace vendral {
 
 void *host_calloc(size_t count, size_t size) { return mxCalloc(count, size); }
+
+void *host_malloc(size_t count, size_t size) {
+    if (size != 0 && count > SIZE_MAX / size) return nullptr;
+    return mxMalloc(count * size);
+}
 
 void *host_realloc(void *block, size_t bytes) { return mxRealloc(block, bytes); }
 

@@ -18,7 +18,7 @@ scratch=${VENDRAL_MUTANTS_DIR:-$root/build-mutants}
 sources=$scratch/src
 build=$scratch/build
 # The tests that matter (VENDRAL_MUTANT_TESTS, a gtest filter, to narrow them).
-tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*:ExactRule.*:PrunedDifferential.*:PrunedChoice.*:BoxDistance.*:KernelZeros.*:NodeQueue.*}
+tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*:ExactRule.*:PrunedDifferential.*:PrunedChoice.*:BoxDistance.*:KernelZeros.*:NodeQueue.*:TemplateTree.*}
 
 # The tracked (and new, not ignored) files, copied only where they changed,
 # so that the scratch build stays incremental from one check to the next.
@@ -238,6 +238,40 @@ mutant columns_summed_last_first classifier/fast_distance.cpp \
 # A pattern of a group taken as covered whatever its sums.
 mutant group_range_unchecked classifier/fast_distance.cpp \
     "        if (!sums_in_range<W>(distance, tile, patterns[k], d, valid_lanes)) continue;" ""
+# The template tree's build: what a tree must hold whatever the thread count.
+mutant tree_padding_left_unwritten classifier/template_tree.cpp \
+    "                    *column = 0.0;
+                    continue;" "                    continue;"
+mutant tree_leaf_counts_not_cleared classifier/template_tree.cpp \
+    "            std::fill_n(counts, in.M, 0);
+" ""
+mutant tree_leaf_box_from_first_row classifier/template_tree.cpp \
+    "                low = std::min(low, value);
+" ""
+mutant tree_leaf_left_unsorted classifier/template_tree.cpp \
+    "const int32_t at = start[from_class[k]]++;" "const int32_t at = k + 0 * start[from_class[k]]++;"
+mutant tree_many_classes_sorted_backwards classifier/template_tree.cpp \
+    "for (; at > 0 && class_of[at - 1] > c; --at) {" "for (; at > 0 && class_of[at - 1] < c; --at) {"
+mutant tree_subtree_numbered_from_root classifier/template_tree.cpp \
+    "builder{in, tree, at.index_at, at.class_at, at.end, at.node, row_block}" \
+    "builder{in, tree, at.index_at, at.class_at, at.end, at.node == 0 ? 0 : at.node + 1, row_block}"
+mutant sort_bounds_of_first_part_only classifier/code_order.cpp \
+    "            lo = std::min(lo, part_low[part][i]);
+" ""
+mutant sort_pass_skipped_on_any_tie classifier/code_order.cpp \
+    "if (at[from[0].code >> shift & digit_mask] == n) continue;" \
+    "if (at[from[0].code >> shift & digit_mask] > n / 2) continue;"
+mutant sort_buckets_by_part_first classifier/code_order.cpp \
+    "    for (int b = 0; b < digit_values; ++b) {
+        bucket_start[b] = sum;
+        for (int part = 0; part < parts; ++part) {" \
+    "    for (int b = 0; b < digit_values; ++b) bucket_start[b] = 0;
+    for (int part = 0; part < parts; ++part) {
+        for (int b = 0; b < digit_values; ++b) {
+            if (part == 0) bucket_start[b] = sum;"
+mutant codes_columns_swapped classifier/code_order.cpp \
+    "return spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]);" \
+    "return spread_by_two(cell[1]) << 2 | spread_by_two(cell[0]) << 1 | spread_by_two(cell[2]);"
 
 # Replaces each text of a mutant in its file (in the scratch copy); fails
 # loudly unless each occurs exactly once.

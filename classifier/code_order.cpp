@@ -1,0 +1,214 @@
+// The codes take at least one bit of each of up to key_bits columns. The sort
+// is a radix sort: a first pass shares the templates out by the codes' top
+// digit into buckets that fit in cache, then each bucket is sorted alone, by
+// the lower digits from the least significant up, every pass stable. Parts
+// take a slice of the templates each in the first passes and whole buckets
+// in the last ones.
+#include "code_order.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "worker_parts.h"
+
+namespace vendral {
+
+namespace {
+
+constexpr int key_bits = 32;
+constexpr int digit_bits = 8;
+constexpr int digit_values = 1 << digit_bits;
+constexpr uint32_t digit_mask = digit_values - 1;
+// Passes over a bucket: its codes differ in the bits below the top digit only.
+constexpr int most_bucket_passes = (key_bits - digit_bits + digit_bits - 1) / digit_bits;
+
+struct code_layout {
+    int32_t columns = 0;
+    int bits = 0;  // per column
+    uint32_t top = 0;  // the highest cell of a column
+    double top_cell = 0.0;  // top, as a double
+    double low[key_bits] = {};
+    double scale[key_bits] = {};
+};
+
+// The low 16 bits of x, spread to the even bits.
+uint32_t spread_by_one(uint32_t x) {
+    x &= 0x0000ffffu;
+    x = (x | x << 8) & 0x00ff00ffu;
+    x = (x | x << 4) & 0x0f0f0f0fu;
+    x = (x | x << 2) & 0x33333333u;
+    x = (x | x << 1) & 0x55555555u;
+    return x;
+}
+
+// The low 10 bits of x, spread to every third bit.
+uint32_t spread_by_two(uint32_t x) {
+    x &= 0x000003ffu;
+    x = (x | x << 16) & 0x030000ffu;
+    x = (x | x << 8) & 0x0300f00fu;
+    x = (x | x << 4) & 0x030c30c3u;
+    x = (x | x << 2) & 0x09249249u;
+    return x;
+}
+
+// The bits of the cells, from the top bit down, column 0 first within each bit.
+uint32_t code_of(const code_layout &layout, const double *row) {
+    uint32_t cell[key_bits];
+    for (int32_t i = 0; i < layout.columns; ++i) {
+        // Clamped to [0, top]; NaN (an infinite difference times a zero
+        // scale) to 0.
+        const double at = std::max(0.0, std::min((row[i] - layout.low[i]) * layout.scale[i], layout.top_cell));
+        cell[i] = static_cast<uint32_t>(at);
+    }
+    if (layout.columns == 1) return cell[0];
+    if (layout.columns == 2) return spread_by_one(cell[0]) << 1 | spread_by_one(cell[1]);
+    if (layout.columns == 3)
+        return spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]);
+    uint32_t code = 0;
+    for (int bit = layout.bits - 1; bit >= 0; --bit)
+        for (int32_t i = 0; i < layout.columns; ++i) code = code << 1 | (cell[i] >> bit & 1u);
+    return code;
+}
+
+struct slice {
+    int32_t begin, end;
+};
+
+slice slice_of(int32_t N, int part, int parts) {
+    return {static_cast<int32_t>(static_cast<int64_t>(N) * part / parts),
+            static_cast<int32_t>(static_cast<int64_t>(N) * (part + 1) / parts)};
+}
+
+// Sorts from[0, n) by the digits below top_shift; the result ends in from or
+// in other, whichever is returned.
+const keyed_template *sort_bucket(keyed_template *from, keyed_template *other, int32_t n, int top_shift) {
+    const int passes = (top_shift + digit_bits - 1) / digit_bits;
+    int32_t start[most_bucket_passes][digit_values] = {};
+    for (int32_t k = 0; k < n; ++k)
+        for (int pass = 0; pass < passes; ++pass) ++start[pass][from[k].code >> (pass * digit_bits) & digit_mask];
+    for (int pass = 0; pass < passes; ++pass) {
+        const int shift = pass * digit_bits;
+        int32_t *at = start[pass];
+        // One digit for all: the pass would leave the order as it is.
+        if (at[from[0].code >> shift & digit_mask] == n) continue;
+        int32_t sum = 0;
+        for (int b = 0; b < digit_values; ++b) {
+            const int32_t count = at[b];
+            at[b] = sum;
+            sum += count;
+        }
+        for (int32_t k = 0; k < n; ++k) other[at[from[k].code >> shift & digit_mask]++] = from[k];
+        std::swap(from, other);
+    }
+    return from;
+}
+
+// Writes the indices and classes of sorted[begin, end) (sorted[0] at
+// position begin) to their segments.
+void place(const keyed_template *sorted, int32_t begin, int32_t end, const int32_t *class_of_template,
+           const order_segment *segments) {
+    const order_segment *segment = segments;
+    while (segment->end <= begin) ++segment;
+    for (int32_t k = begin; k < end; ++k) {
+        while (segment->end <= k) ++segment;
+        const int32_t j = sorted[k - begin].index;
+        segment->index_at[k] = j;
+        segment->class_at[k] = class_of_template[j];
+    }
+}
+
+}  // namespace
+
+bool order_by_code(const engine_inputs &in, keyed_template *room, const order_segment *segments, int parts) {
+    const int32_t N = in.N;
+    if (N <= 0) return false;
+    parts = std::max(1, std::min({parts, most_sort_parts, static_cast<int>(N)}));
+    code_layout layout;
+    layout.columns = std::min<int32_t>(in.d, key_bits);
+    layout.bits = key_bits / layout.columns;
+    layout.top = static_cast<uint32_t>((uint64_t{1} << layout.bits) - 1);  // bits is 32 for one column
+    layout.top_cell = layout.top;
+    const int top_shift = layout.bits * layout.columns - digit_bits;  // at least 8: 16 or more bits are used
+
+    // The templates' bounding box, each part over its slice.
+    // And whether the rows lie one after the other in one block.
+    double part_low[most_sort_parts][key_bits], part_high[most_sort_parts][key_bits];
+    bool part_in_block[most_sort_parts];
+    const double *const first_row = in.templates[0];
+    run_parts(parts, [&](int part) {
+        const slice s = slice_of(N, part, parts);
+        double lo[key_bits], hi[key_bits];
+        std::copy_n(in.templates[s.begin], layout.columns, lo);
+        std::copy_n(in.templates[s.begin], layout.columns, hi);
+        // (As integers: an offset between pointers into separate blocks is undefined.)
+        const auto first_address = reinterpret_cast<uintptr_t>(first_row);
+        const auto row_bytes = static_cast<uintptr_t>(in.d) * sizeof(double);
+        bool in_block = true;
+        for (int32_t j = s.begin; j < s.end; ++j) {
+            const double *row = in.templates[j];
+            in_block &= reinterpret_cast<uintptr_t>(row) == first_address + static_cast<uintptr_t>(j) * row_bytes;
+            for (int32_t i = 0; i < layout.columns; ++i) {
+                lo[i] = std::min(lo[i], row[i]);
+                hi[i] = std::max(hi[i], row[i]);
+            }
+        }
+        std::copy_n(lo, layout.columns, part_low[part]);
+        std::copy_n(hi, layout.columns, part_high[part]);
+        part_in_block[part] = in_block;
+    });
+    for (int32_t i = 0; i < layout.columns; ++i) {
+        double lo = part_low[0][i], hi = part_high[0][i];
+        for (int part = 1; part < parts; ++part) {
+            lo = std::min(lo, part_low[part][i]);
+            hi = std::max(hi, part_high[part][i]);
+        }
+        layout.low[i] = lo;
+        // hi - lo may overflow to +inf: the scale is then 0 and so is the column's part.
+        layout.scale[i] = hi > lo ? static_cast<double>(uint64_t{1} << layout.bits) / (hi - lo) : 0.0;
+    }
+
+    // Codes, and how many of each part's have each top digit.
+    keyed_template *coded = room, *bucketed = room + N;
+    int32_t part_start[most_sort_parts][digit_values] = {};
+    run_parts(parts, [&](int part) {
+        const slice s = slice_of(N, part, parts);
+        int32_t *count = part_start[part];
+        for (int32_t j = s.begin; j < s.end; ++j) {
+            const uint32_t code = code_of(layout, in.templates[j]);
+            coded[j] = {code, j};
+            ++count[code >> top_shift & digit_mask];
+        }
+    });
+    // Each bucket holds its templates in their own order: part by part.
+    int32_t bucket_start[digit_values + 1];
+    int32_t sum = 0;
+    for (int b = 0; b < digit_values; ++b) {
+        bucket_start[b] = sum;
+        for (int part = 0; part < parts; ++part) {
+            const int32_t count = part_start[part][b];
+            part_start[part][b] = sum;
+            sum += count;
+        }
+    }
+    bucket_start[digit_values] = sum;
+    run_parts(parts, [&](int part) {
+        const slice s = slice_of(N, part, parts);
+        int32_t *at = part_start[part];
+        for (int32_t j = s.begin; j < s.end; ++j) bucketed[at[coded[j].code >> top_shift & digit_mask]++] = coded[j];
+    });
+
+    // Buckets go to whichever part is free: they differ much in size.
+    std::atomic<int> next_bucket{0};
+    run_parts(parts, [&](int) {
+        for (int b; (b = next_bucket.fetch_add(1, std::memory_order_relaxed)) < digit_values;) {
+            const int32_t begin = bucket_start[b], end = bucket_start[b + 1];
+            if (begin == end) continue;
+            const keyed_template *sorted = sort_bucket(bucketed + begin, coded + begin, end - begin, top_shift);
+            place(sorted, begin, end, in.class_of_template, segments);
+        }
+    });
+    return std::all_of(part_in_block, part_in_block + parts, [](bool in_block) { return in_block; });
+}
+
+}  // namespace vendral
