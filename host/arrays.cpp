@@ -8,9 +8,12 @@ namespace vendral {
 namespace {
 
 // Zero-sized blocks are asked for as one element: a host may answer a
-// zero-byte request with null, which would read as out of memory.
+// zero-byte request with null, which would read as out of memory. Not
+// zeroed: every block here is written whole.
 void *allocate(int64_t count, size_t size) {
-    return mxCalloc(count > 0 ? static_cast<size_t>(count) : 1, size);
+    const size_t elements = count > 0 ? static_cast<size_t>(count) : 1;
+    if (elements > SIZE_MAX / size) return nullptr;  // (a 32-bit host's size_t)
+    return mxMalloc(elements * size);
 }
 
 bool fits_int32(int64_t value) { return value >= 0 && value <= INT32_MAX; }

@@ -24,8 +24,11 @@ TEST(Conversions, MatrixBecomesRowMajorRowsWithItsCounts) {
 }
 
 // Narrow matrices are copied row by row, wide ones column by column: both
-// give every cell its place.
+// give every cell its place (in blocks the host fills with other bytes first,
+// so that a cell left unwritten would show).
 TEST(Conversions, NarrowAndWideMatricesKeepEveryCell) {
+    builtin_host::call_options dirty;
+    dirty.unzeroed_fill = 0xa5;
     for (const int cols : {1, 16, 17, 40}) {
         const int rows = 7;
         std::vector<double> row_major(static_cast<size_t>(rows) * cols);
@@ -39,8 +42,21 @@ TEST(Conversions, NarrowAndWideMatricesKeepEveryCell) {
             for (int r = 0; r < rows; ++r)
                 for (int c = 0; c < cols; ++c)
                     EXPECT_EQ(table[r][c], row_major[static_cast<size_t>(r) * cols + c]) << cols << " columns";
-        });
+        }, dirty);
     }
+}
+
+TEST(Conversions, VectorKeepsEveryElement) {
+    builtin_host::call_options dirty;
+    dirty.unzeroed_fill = 0xa5;
+    auto vector = make_matrix(5, 1, {1.5, -2, 0, 4e300, 7});
+    builtin_host::within_call([&] {
+        int32_t length = -1;
+        const double *copy = mxArray1D_to_cArray1D(&length, vector.get());
+        ASSERT_NE(copy, nullptr);
+        ASSERT_EQ(length, 5);
+        EXPECT_EQ(std::vector<double>(copy, copy + 5), (std::vector<double>{1.5, -2, 0, 4e300, 7}));
+    }, dirty);
 }
 
 TEST(Conversions, MisuseWarnsAndGivesNull) {
