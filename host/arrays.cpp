@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "large_blocks.h"
+
 namespace vendral {
 
 namespace {
@@ -13,7 +15,9 @@ namespace {
 void *allocate(int64_t count, size_t size) {
     const size_t elements = count > 0 ? static_cast<size_t>(count) : 1;
     if (elements > SIZE_MAX / size) return nullptr;  // (a 32-bit host's size_t)
-    return mxMalloc(elements * size);
+    void *block = mxMalloc(elements * size);
+    prefer_huge_pages(block, elements * size);
+    return block;
 }
 
 bool fits_int32(int64_t value) { return value >= 0 && value <= INT32_MAX; }

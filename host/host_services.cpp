@@ -6,14 +6,21 @@
 
 #include "classifier/host_services.h"
 #include "host_api.h"
+#include "large_blocks.h"
 
 namespace vendral {
 
-void *host_calloc(size_t count, size_t size) { return mxCalloc(count, size); }
+void *host_calloc(size_t count, size_t size) {
+    void *block = mxCalloc(count, size);
+    if (block != nullptr) prefer_huge_pages(block, count * size);
+    return block;
+}
 
 void *host_malloc(size_t count, size_t size) {
     if (size != 0 && count > SIZE_MAX / size) return nullptr;
-    return mxMalloc(count * size);
+    void *block = mxMalloc(count * size);
+    prefer_huge_pages(block, count * size);
+    return block;
 }
 
 void *host_realloc(void *block, size_t bytes) { return mxRealloc(block, bytes); }
