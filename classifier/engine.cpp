@@ -65,6 +65,7 @@ struct shared_work {
     kernel_bound bound;
     packed_templates packed;
     const pruned_setup *pruned = nullptr;  // set: the tree serves every pattern
+    const int32_t *order = nullptr;        // set: the k-th pattern decided is order[k]
     decision *decisions;
     std::atomic<int32_t> next_chunk{0};
 };
@@ -247,8 +248,10 @@ int32_t tiles_per_pass(int32_t d) {
 // cannot settle literally); returns how many were decided literally.
 int decide_group_pruned(const shared_work &work, int32_t first, int32_t end, pruned_scratch *scratch) {
     int literal = 0;
-    for (int32_t n = first; n < end; ++n)
+    for (int32_t k = first; k < end; ++k) {
+        const int32_t n = work.order != nullptr ? work.order[k] : k;
         if (!decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])) ++literal;
+    }
     return literal;
 }
 
@@ -318,7 +321,8 @@ void work(shared_work *work, class_stream *streams, bool reporting) {
         if (first >= work->in->P) break;
         literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), streams);
         work->chunk_done[first / patterns_per_chunk].store(1, std::memory_order_release);
-        if (reporting) made.report(work);
+        // Out of order, the decisions are made without a gap only at the end.
+        if (reporting && work->order == nullptr) made.report(work);
     }
     literal_patterns.fetch_add(literal);
 }
@@ -380,6 +384,18 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
                                    : start_pruned_run(in, kernel, norm, selected_pruning, threads, &pruned);
     if (start == pruned_start::out_of_memory) return false;
     if (start == pruned_start::started) shared.pruned = &pruned.setup;
+    // Nearby patterns one after the other: the leaves one visits are in
+    // cache for the next (a fifth off the patterns' time on W5).
+    int32_t *order = nullptr;
+    if (shared.pruned != nullptr && !in.progress_shown) {
+        order = static_cast<int32_t *>(host_calloc(2 * static_cast<size_t>(std::max<int32_t>(in.P, 1)), sizeof(int32_t)));
+        if (order == nullptr) {
+            end_pruned_run(&pruned);
+            return false;
+        }
+        order_patterns_by_leaf(pruned.setup, order, order + in.P);
+        shared.order = order;
+    }
     // With no templates or no patterns there is nothing to centre (and d
     // may be anything: the buffers below grow with it). With three columns
     // or fewer the differences themselves are cheaper than dot products and
@@ -391,6 +407,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
     // The tree holds its own columns and does without the packed copy.
     if (shared.pruned == nullptr && !pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr,
                                                     &shared.packed)) {
+        host_free(order);
         end_pruned_run(&pruned);
         return false;
     }
@@ -423,6 +440,7 @@ bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready o
             static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
     }
     host_free(flags);
+    host_free(order);
     host_free(centred);
     host_free(streams);
     free_packed(&shared.packed);

@@ -21,6 +21,11 @@ struct engine_inputs {
     double h;
     int32_t P;
     const double *const *patterns;
+    // Whether decisions are reported as they are made, in pattern order
+    // (progress lines are printed from them). When not, the engine may take
+    // the patterns in any order, nearby ones together where that is faster,
+    // and reports only the start and the end.
+    bool progress_shown = true;
 };
 
 enum class evaluation { fast, literal };

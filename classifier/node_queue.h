@@ -11,18 +11,23 @@
 #define VENDRAL_CLASSIFIER_NODE_QUEUE_H
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 namespace vendral {
 
 struct node_queue {
     static constexpr int32_t buckets = 2048;  // every exponent a double has
+    static constexpr int32_t words = buckets / 64;
 
     double *kernel = nullptr;        // per node: its bound while it waits
     int32_t *next = nullptr;         // per node: the next in its bucket, -1 at the end
     int32_t *head = nullptr;         // per bucket: its first node, -1 when empty
-    int32_t top = -1;                // no bucket above it holds a node
-    int32_t bottom = buckets;        // ... nor any below it
+    // Which buckets hold a node: the nearest is a bit scan away, and a walk
+    // over every node skips the empty buckets between (the bounds spread
+    // over hundreds of exponents, the nodes over a few dozen of them).
+    uint64_t occupied[words] = {};
+    int32_t top_word = 0;  // no word above it has a bit set
     int32_t size = 0;
 
     // A bound's bucket: its exponent field (the sign dropped; a NaN goes to the top).
@@ -33,9 +38,9 @@ struct node_queue {
     }
 
     void clear() {
-        for (int32_t b = bottom; b <= top; ++b) head[b] = -1;
-        top = -1;
-        bottom = buckets;
+        for_each_bucket([this](int32_t b) { head[b] = -1; });
+        std::fill_n(occupied, top_word + 1, 0);
+        top_word = 0;
         size = 0;
     }
 
@@ -44,15 +49,15 @@ struct node_queue {
         kernel[node] = bound;
         next[node] = head[b];
         head[b] = node;
-        if (b > top) top = b;
-        if (b < bottom) bottom = b;
+        occupied[b >> 6] |= uint64_t{1} << (b & 63);
+        top_word = std::max(top_word, b >> 6);
         ++size;
     }
 
     // The bucket the next pop takes from; the queue must not be empty.
     int32_t nearest_bucket() {
-        while (head[top] < 0) --top;
-        return top;
+        while (occupied[top_word] == 0) --top_word;
+        return top_word * 64 + highest_bit(occupied[top_word]);
     }
 
     // The last node pushed into the nearest bucket; the queue must not be empty.
@@ -60,15 +65,39 @@ struct node_queue {
         const int32_t b = nearest_bucket();
         const int32_t node = head[b];
         head[b] = next[node];
+        if (head[b] < 0) occupied[b >> 6] &= ~(uint64_t{1} << (b & 63));
         --size;
         return node;
     }
 
-    // f(node, bound) for every node waiting.
+    // f(node, bound) for every node waiting, nearest bucket first.
     template <typename Visit>
     void for_each(Visit f) const {
-        for (int32_t b = top; b >= bottom; --b)
+        for_each_bucket([&](int32_t b) {
             for (int32_t node = head[b]; node >= 0; node = next[node]) f(node, kernel[node]);
+        });
+    }
+
+private:
+    static int32_t highest_bit(uint64_t word) {
+#if defined(__GNUC__)
+        return 63 - __builtin_clzll(word);
+#else
+        int32_t bit = 0;
+        while (word >>= 1) ++bit;
+        return bit;
+#endif
+    }
+
+    // f(bucket) for every bucket holding a node, highest first.
+    template <typename Visit>
+    void for_each_bucket(Visit f) const {
+        for (int32_t word = top_word; word >= 0; --word)
+            for (uint64_t bits = occupied[word]; bits != 0;) {
+                const int32_t bit = highest_bit(bits);
+                bits &= ~(uint64_t{1} << bit);
+                f(word * 64 + bit);
+            }
     }
 };
 

@@ -141,16 +141,20 @@ struct traversal {
         return at_floor == 0.0 ? 0.0 : at_floor * kernel_growth + subnormal_slack;
     }
 
-    // A node about to wait: its bound, counted in what remains.
-    double bound_of(int32_t node) {
-        const double kernel = kernel_above(node_floor(node));
+    double kernel_of(int32_t node) const { return kernel_above(node_floor(node)); }
+
+    // A node whose templates could each add at most the kernel bound's
+    // per_term never waits: each class's score bound already allows per_term
+    // for every template of the class (class_score_bound, with the class's
+    // full count), visited or not. Nor could a visit to it settle anything.
+    void push(int32_t node) { push(node, kernel_of(node)); }
+    void push(int32_t node, double kernel) {
+        if (!(kernel > setup.bound.per_term)) return;
+        waiting.push(node, kernel);
         const double added = kernel * setup.tree->nodes[node].count;
         remaining += added;
         ever_added += added;
-        return kernel;
     }
-
-    void push(int32_t node) { waiting.push(node, bound_of(node)); }
 
     // The two largest class sums so far (sums only grow).
     void note_sum(int32_t c) {
@@ -219,29 +223,28 @@ struct traversal {
     bool visit(double share) {
         while (!done(share)) {
             int32_t next = waiting.pop();
-            double kernel = waiting.kernel[next];
+            remaining -= waiting.kernel[next] * setup.tree->nodes[next].count;
             // Down the nearer child for as long as nothing waiting is nearer:
             // no round trip through the queue.
             for (;;) {
                 const tree_node &node = setup.tree->nodes[next];
-                remaining -= kernel * node.count;
                 if (node.left < 0) {
                     if (!visit_leaf(node)) return false;
                     break;
                 }
                 int32_t nearer = node.left, farther = node.right;
-                double nearer_kernel = bound_of(nearer), farther_kernel = bound_of(farther);
+                double nearer_kernel = kernel_of(nearer), farther_kernel = kernel_of(farther);
                 if (nearer_kernel < farther_kernel) {
                     std::swap(nearer, farther);
                     std::swap(nearer_kernel, farther_kernel);
                 }
-                waiting.push(farther, farther_kernel);
-                if (node_queue::bucket_of(nearer_kernel) < waiting.nearest_bucket()) {
-                    waiting.push(nearer, nearer_kernel);
+                push(farther, farther_kernel);
+                if (!(nearer_kernel > setup.bound.per_term)) break;
+                if (waiting.size > 0 && node_queue::bucket_of(nearer_kernel) < waiting.nearest_bucket()) {
+                    push(nearer, nearer_kernel);
                     break;
                 }
                 next = nearer;
-                kernel = nearer_kernel;
             }
         }
         return true;
@@ -517,6 +520,29 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
     }
     *out = decide_by_literal_scores(setup, pattern, scratch->exact);
     return false;
+}
+
+void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *leaf_of) {
+    const engine_inputs &in = *setup.in;
+    const template_tree &tree = *setup.tree;
+    for (int32_t n = 0; n < in.P; ++n) {
+        // Down the nearer child (by the box floor; a NaN goes left).
+        int32_t node = 0;
+        while (tree.node_count > 0 && tree.nodes[node].left >= 0) {
+            const int32_t left = tree.nodes[node].left, right = tree.nodes[node].right;
+            const double *left_box = tree.boxes + static_cast<size_t>(left) * 2 * tree.d;
+            const double *right_box = tree.boxes + static_cast<size_t>(right) * 2 * tree.d;
+            const double *pattern = in.patterns[n];
+            node = box_distance_floor(right_box, right_box + tree.d, pattern, tree.d, in.p) <
+                           box_distance_floor(left_box, left_box + tree.d, pattern, tree.d, in.p)
+                       ? right
+                       : left;
+        }
+        leaf_of[n] = node;
+        order[n] = n;
+    }
+    std::sort(order, order + in.P,
+              [leaf_of](int32_t a, int32_t b) { return leaf_of[a] != leaf_of[b] ? leaf_of[a] < leaf_of[b] : a < b; });
 }
 
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,

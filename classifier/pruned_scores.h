@@ -69,6 +69,10 @@ void free_pruned_scratch(pruned_scratch *scratch, int count);
 // more templates than the scratch holds.
 bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scratch *scratch, decision *out);
 
+// The patterns in the order of the leaves they fall nearest to (ties in
+// pattern order): order[0..P) from the tree of setup, leaf_of (P ints) as scratch.
+void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *leaf_of);
+
 // A run's pruned evaluation: its tree, and each thread's scratch.
 struct pruned_run {
     pruned_setup setup;

@@ -76,7 +76,9 @@ double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
     // One decision per pattern: the patterns are scored in parallel, and
     // their lines printed in order as the decisions come in.
     auto *decisions = static_cast<decision *>(host_calloc(at_least_one(P), sizeof(decision)));
-    const engine_inputs in{N, d, templates, classes.class_of_template, M, kernel_type, p, h, P, patterns};
+    // Below oflag 2 no line is printed per pattern: the order the patterns
+    // are decided in is nobody's concern.
+    const engine_inputs in{N, d, templates, classes.class_of_template, M, kernel_type, p, h, P, patterns, oflag >= 2};
     outcome_printer printer{decisions, &classes, result, P, unknown_label, oflag};
     if (decisions == nullptr || !decide_patterns(in, decisions, outcome_printer::ready, &printer)) {
         host_free(decisions);

@@ -212,13 +212,18 @@ mutant pruned_exact_scores_not_compared_exactly classifier/pruned_scores.cpp \
 # nearest first. (A queue not cleared between patterns loops the traversal
 # forever, which would cost this check its timeout: NodeQueue.* fails on it
 # at once, and it is left out here.)
-mutant queue_lists_without_lowest_bucket classifier/node_queue.h \
-    "for (int32_t b = top; b >= bottom; --b)" "for (int32_t b = top; b > bottom; --b)"
+mutant queue_lists_without_lowest_buckets classifier/node_queue.h \
+    "for (int32_t node = head[b]; node >= 0; node = next[node]) f(node, kernel[node]);" \
+    "for (int32_t node = head[b]; node >= 0; node = next[node]) if (b >= 64) f(node, kernel[node]);"
 mutant queue_pops_a_lower_bucket classifier/node_queue.h \
-    "        while (head[top] < 0) --top;
-        return top;" "        int32_t b = bottom;
-        while (head[b] < 0) ++b;
-        return b;"
+    "        return 63 - __builtin_clzll(word);" "        return __builtin_ctzll(word);"
+# A node whose bound is tiny but not 0 must still wait (and be counted).
+mutant pruned_tiny_nodes_never_wait classifier/pruned_scores.cpp \
+    "if (kernel != 0.0) waiting.push(node, kernel);" "if (kernel > 0x1p-1000) waiting.push(node, kernel);"
+# Patterns taken out of order: each decision must land in its own place.
+mutant pruned_decision_in_order_taken classifier/engine.cpp \
+    "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])" \
+    "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[k])"
 # No mutant removes the kernel's slack on a skipped node (kernel_growth):
 # the proof needs it (the literal exp is only claimed within 1 ulp), but the
 # literal exp is monotonic in practice, so no input makes a template's value

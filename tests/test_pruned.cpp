@@ -50,31 +50,42 @@ evaluated run_with(const module_inputs &in, vendral::evaluation mode, vendral::p
 
 // Holds the pruned runs (always and eager, one and two threads, every vector
 // width) to the literal evaluation; returns the fewest patterns the runs of
-// the first mode decided on the pruned path.
+// the first mode decided on the pruned path. Each mode also runs at oflag 1,
+// where no line is printed per pattern and the patterns are taken in the
+// order of the tree's leaves.
 int64_t expect_identical(const module_inputs &in, const std::string &what,
                          std::initializer_list<vendral::pruning> modes = {vendral::pruning::always,
                                                                           vendral::pruning::eager}) {
     SCOPED_TRACE(what);
+    module_inputs quiet = in;
+    quiet.oflag = std::min(in.oflag, 1);
     const evaluated literal = run_with(in, vendral::evaluation::literal, vendral::pruning::never, 1);
+    const evaluated quiet_literal = run_with(quiet, vendral::evaluation::literal, vendral::pruning::never, 1);
     EXPECT_FALSE(literal.outcome.raised) << literal.outcome.error;
     int64_t fewest = INT64_MAX;
+    struct run_shape {
+        int threads, width;
+        bool quiet;
+    };
     for (const vendral::pruning mode : modes)
-        for (const auto &[threads, width] : {std::pair{1, 0}, std::pair{2, 4}, std::pair{1, 2}}) {
+        for (const auto &[threads, width, is_quiet] :
+             {run_shape{1, 0, false}, run_shape{2, 4, false}, run_shape{1, 2, false}, run_shape{2, 0, true}}) {
             SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + " threads " + std::to_string(threads) +
-                         " width limit " + std::to_string(width));
-            const evaluated fast = run_with(in, vendral::evaluation::fast, mode, threads, width);
+                         " width limit " + std::to_string(width) + (is_quiet ? " oflag 1" : ""));
+            const evaluated &reference_run = is_quiet ? quiet_literal : literal;
+            const evaluated fast = run_with(is_quiet ? quiet : in, vendral::evaluation::fast, mode, threads, width);
             EXPECT_FALSE(fast.outcome.raised) << fast.outcome.error;
             if (mode == *modes.begin()) fewest = std::min(fewest, fast.pruned_patterns);
             if (fast.pruned_patterns > 0) {
                 EXPECT_EQ(fast.pruned_patterns + fast.literal_patterns, static_cast<int64_t>(in.patterns.size()))
                     << "with the tree, every pattern is decided on it or literally";
             }
-            const auto expected = result_labels(literal.outcome), actual = result_labels(fast.outcome);
+            const auto expected = result_labels(reference_run.outcome), actual = result_labels(fast.outcome);
             EXPECT_EQ(actual.size(), expected.size());
             for (size_t n = 0; n < actual.size() && n < expected.size(); ++n)
                 EXPECT_EQ(std::memcmp(&actual[n], &expected[n], sizeof(double)), 0) << "pattern " << n + 1;
-            EXPECT_EQ(fast.outcome.flops_added, literal.outcome.flops_added);
-            EXPECT_EQ(fast.console, literal.console);
+            EXPECT_EQ(fast.outcome.flops_added, reference_run.outcome.flops_added);
+            EXPECT_EQ(fast.console, reference_run.console);
             EXPECT_EQ(fast.outcome.blocks_left, working_copy_blocks);
             EXPECT_EQ(fast.outcome.off_thread_operations, 0);
             EXPECT_EQ(fast.outcome.misuses, 0);
@@ -337,7 +348,7 @@ TEST(PrunedChoice, AutomaticTakesTheTreeWhereItSkipsAndNotElsewhere) {
     EXPECT_EQ(run_with(wide, vendral::evaluation::fast, vendral::pruning::automatic, 2).pruned_patterns, 0);
 }
 
-TEST(PrunedChoice, ProgressIsReportedThroughThePrunedPath) {
+TEST(PrunedChoice, ProgressIsReportedThroughThePrunedPathWhenShown) {
     std::mt19937_64 random(6);
     const module_inputs in = clustered(random, 400, 100, 2, 3, 0.1);
     std::vector<const double *> templates, patterns;
@@ -345,25 +356,46 @@ TEST(PrunedChoice, ProgressIsReportedThroughThePrunedPath) {
     for (const auto &row : in.patterns) patterns.push_back(row.data());
     std::vector<int32_t> class_of(in.templates.size());
     for (size_t j = 0; j < class_of.size(); ++j) class_of[j] = static_cast<int32_t>(in.labels[j]) - 1;
-    const vendral::engine_inputs engine_in{400, 2, templates.data(), class_of.data(), 3, 0, 2.0, 0.05,
-                                           100, patterns.data()};
-    std::vector<int32_t> reports;
-    std::vector<vendral::decision> decisions(100);
-    vendral::set_pruning(vendral::pruning::always);
-    vendral::set_thread_count(1);
-    const auto outcome = builtin_host::within_call([&] {
-        ASSERT_TRUE(vendral::decide_patterns(
-            engine_in, decisions.data(),
-            [](int32_t ready, void *seen) { static_cast<std::vector<int32_t> *>(seen)->push_back(ready); }, &reports));
-    });
-    vendral::set_pruning(vendral::pruning::automatic);
-    vendral::set_thread_count(0);
-    EXPECT_GT(vendral::patterns_decided_pruned(), 50);
-    EXPECT_EQ(outcome.off_thread_operations, 0);
-    EXPECT_GE(reports.size(), 7u);
-    EXPECT_EQ(reports.front(), 0);
-    EXPECT_EQ(reports.back(), 100);
-    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    std::vector<vendral::decision> in_order;
+    for (const bool shown : {true, false}) {
+        SCOPED_TRACE(shown ? "progress shown" : "progress not shown");
+        const vendral::engine_inputs engine_in{400, 2, templates.data(), class_of.data(), 3, 0, 2.0, 0.05,
+                                               100, patterns.data(), shown};
+        std::vector<int32_t> reports;
+        std::vector<vendral::decision> decisions(100);
+        vendral::set_pruning(vendral::pruning::always);
+        vendral::set_thread_count(shown ? 1 : 2);
+        const auto outcome = builtin_host::within_call([&] {
+            ASSERT_TRUE(vendral::decide_patterns(
+                engine_in, decisions.data(),
+                [](int32_t ready, void *seen) { static_cast<std::vector<int32_t> *>(seen)->push_back(ready); },
+                &reports));
+        });
+        vendral::set_pruning(vendral::pruning::automatic);
+        vendral::set_thread_count(0);
+        EXPECT_GT(vendral::patterns_decided_pruned(), 50);
+        EXPECT_EQ(outcome.off_thread_operations, 0);
+        EXPECT_EQ(outcome.blocks_left, 0u);
+        // Unwatched, the patterns go in the tree's order: ready only at the end.
+        if (shown) {
+            EXPECT_GE(reports.size(), 7u);
+        } else {
+            EXPECT_EQ(reports, (std::vector<int32_t>{0, 100}));
+        }
+        EXPECT_EQ(reports.front(), 0);
+        EXPECT_EQ(reports.back(), 100);
+        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+        // Each pattern's decision lands in its own place, whatever the order.
+        if (shown) {
+            in_order = decisions;
+            continue;
+        }
+        for (size_t n = 0; n < decisions.size(); ++n) {
+            EXPECT_EQ(decisions[n].winner, in_order[n].winner) << "pattern " << n + 1;
+            EXPECT_EQ(decisions[n].tie, in_order[n].tie) << "pattern " << n + 1;
+            EXPECT_EQ(decisions[n].comparisons, in_order[n].comparisons) << "pattern " << n + 1;
+        }
+    }
 }
 
 TEST(BoxDistance, NeverAboveTheLiteralDistanceToAPointOfTheBox) {
@@ -490,6 +522,36 @@ TEST(PrunedDifferential, ScoresInTheSubnormalRange) {
         EXPECT_EQ(expect_identical(in, "tie, kernel " + std::to_string(kernel)), 2);
         EXPECT_EQ(result_labels(call_module(in)), (std::vector<double>{-1, -1})) << kernel;
     }
+}
+
+TEST(PrunedDifferential, EqualTinyScoresOfWhichOnlyOneIsVisited) {
+    // Classes 1 and 2 score the same, each from 63 templates whose values
+    // are tiny but normal (about 2^-1010), on either side of the pattern.
+    // Class 1's leaf also holds a class 3 template near the pattern and is
+    // visited; class 2's leaf is not, and only its bound keeps the rule from
+    // taking class 1 as the larger: their equality is one more comparison.
+    module_inputs in;
+    in.kernel_type = 2;
+    in.p = 1.0;
+    in.h = 1.0;
+    in.oflag = 1;
+    for (int k = 0; k < 63; ++k) {
+        in.templates.push_back({700.0 + 0.001 * k});
+        in.labels.push_back(1);
+    }
+    for (int k = 0; k < 63; ++k) {
+        in.templates.push_back({-700.0 - 0.001 * k});
+        in.labels.push_back(2);
+    }
+    in.templates.push_back({0.5});
+    in.labels.push_back(3);
+    in.templates.push_back({-701.0});
+    in.labels.push_back(4);
+    in.patterns = {{0.0}};
+    const auto literal = reference::classify(in.templates, in.labels, in.kernel_type, in.p, in.h, in.patterns,
+                                             in.unknown_label, in.oflag);
+    EXPECT_EQ(literal.comparisons, 5u) << "classes 1 and 2 must tie for the case to mean anything";
+    EXPECT_EQ(expect_identical(in, "tiny equal scores"), 1);
 }
 
 TEST(PrunedDifferential, TableEntriesWithoutTemplates) {
