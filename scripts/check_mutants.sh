@@ -217,9 +217,9 @@ mutant queue_lists_without_lowest_buckets classifier/node_queue.h \
     "for (int32_t node = head[b]; node >= 0; node = next[node]) if (b >= 64) f(node, kernel[node]);"
 mutant queue_pops_a_lower_bucket classifier/node_queue.h \
     "        return 63 - __builtin_clzll(word);" "        return __builtin_ctzll(word);"
-# A node whose bound is tiny but not 0 must still wait (and be counted).
-mutant pruned_tiny_nodes_never_wait classifier/pruned_scores.cpp \
-    "if (kernel != 0.0) waiting.push(node, kernel);" "if (kernel > 0x1p-1000) waiting.push(node, kernel);"
+# A node whose bound is above the per-term slack must wait (and be counted).
+mutant pruned_small_nodes_never_wait classifier/pruned_scores.cpp \
+    "if (!(kernel > setup.bound.per_term)) return;" "if (!(kernel > 0x1p-990)) return;"
 # Patterns taken out of order: each decision must land in its own place.
 mutant pruned_decision_in_order_taken classifier/engine.cpp \
     "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])" \

@@ -526,7 +526,8 @@ TEST(PrunedDifferential, ScoresInTheSubnormalRange) {
 
 TEST(PrunedDifferential, EqualTinyScoresOfWhichOnlyOneIsVisited) {
     // Classes 1 and 2 score the same, each from 63 templates whose values
-    // are tiny but normal (about 2^-1010), on either side of the pattern.
+    // are tiny but above the kernel bound's per-term slack (about 2^-993),
+    // on either side of the pattern.
     // Class 1's leaf also holds a class 3 template near the pattern and is
     // visited; class 2's leaf is not, and only its bound keeps the rule from
     // taking class 1 as the larger: their equality is one more comparison.
@@ -536,16 +537,16 @@ TEST(PrunedDifferential, EqualTinyScoresOfWhichOnlyOneIsVisited) {
     in.h = 1.0;
     in.oflag = 1;
     for (int k = 0; k < 63; ++k) {
-        in.templates.push_back({700.0 + 0.001 * k});
+        in.templates.push_back({688.5 + 0.001 * k});
         in.labels.push_back(1);
     }
     for (int k = 0; k < 63; ++k) {
-        in.templates.push_back({-700.0 - 0.001 * k});
+        in.templates.push_back({-688.5 - 0.001 * k});
         in.labels.push_back(2);
     }
     in.templates.push_back({0.5});
     in.labels.push_back(3);
-    in.templates.push_back({-701.0});
+    in.templates.push_back({-690.0});
     in.labels.push_back(4);
     in.patterns = {{0.0}};
     const auto literal = reference::classify(in.templates, in.labels, in.kernel_type, in.p, in.h, in.patterns,
