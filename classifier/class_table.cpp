@@ -88,7 +88,7 @@ uint64_t grown_capacity(uint64_t capacity, size_t element_size) {
 bool build_class_table(int32_t N, const double *labels, class_table *table) {
     *table = class_table{};
     table->class_of_template =
-        static_cast<int32_t *>(host_calloc(N > 0 ? static_cast<size_t>(N) : 1, sizeof(int32_t)));
+        static_cast<int32_t *>(host_malloc(N > 0 ? static_cast<size_t>(N) : 1, sizeof(int32_t)));
     first_entry_map first_entry;
     int32_t reserved = 0;
     bool ok = table->class_of_template != nullptr;

@@ -16,7 +16,7 @@ void *allocate(int64_t count, size_t size) {
     const size_t elements = count > 0 ? static_cast<size_t>(count) : 1;
     if (elements > SIZE_MAX / size) return nullptr;  // (a 32-bit host's size_t)
     void *block = mxMalloc(elements * size);
-    prefer_huge_pages(block, elements * size);
+    prepare_to_write_whole(block, elements * size);
     return block;
 }
 

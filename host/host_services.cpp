@@ -19,7 +19,7 @@ void *host_calloc(size_t count, size_t size) {
 void *host_malloc(size_t count, size_t size) {
     if (size != 0 && count > SIZE_MAX / size) return nullptr;
     void *block = mxMalloc(count * size);
-    prefer_huge_pages(block, count * size);
+    prepare_to_write_whole(block, count * size);
     return block;
 }
 

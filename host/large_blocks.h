@@ -15,6 +15,11 @@ namespace vendral {
 // block is small.
 void prefer_huge_pages(void *block, size_t bytes);
 
+// The same, and for a block about to be written whole: its pages mapped at
+// once, where the system can (each first touch of a page would otherwise
+// fault; on a virtual machine a fault may cost ten microseconds or more).
+void prepare_to_write_whole(void *block, size_t bytes);
+
 }  // namespace vendral
 
 #endif  // VENDRAL_HOST_LARGE_BLOCKS_H
