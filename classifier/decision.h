@@ -39,6 +39,19 @@ struct decision_rule {
         }
         ++next_class;
     }
+
+    // The step for a score known to be neither equal to best nor NaN (the
+    // fast paths settle that by more than both scores' bounds): it is only
+    // counted and perhaps takes over. Returns whether it took over.
+    bool take_unequal(double score) {
+        ++outcome.comparisons;
+        ++next_class;
+        if (!(best < score)) return false;
+        best = score;
+        outcome.winner = next_class - 1;
+        outcome.tie = false;
+        return true;
+    }
 };
 
 inline decision decide(const double *scores, int32_t M) {

@@ -42,14 +42,7 @@ struct exact_rule {
 
     void take(double score, double error) {
         if (std::fabs(literal.best - score) > best_error + error) {
-            ++literal.outcome.comparisons;
-            if (literal.best < score) {
-                literal.best = score;
-                best_error = error;
-                literal.outcome.winner = literal.next_class;
-                literal.outcome.tie = false;
-            }
-            ++literal.next_class;
+            if (literal.take_unequal(score)) best_error = error;
             return;
         }
         if (best_error != 0.0) {

@@ -104,15 +104,9 @@ struct bounded_rule {
             literal.take(score);
             return;
         }
+        // (Unsettled, the outcome is not used.)
         if (!(std::fabs(literal.best - score) > best_error + error)) settled = false;
-        ++literal.outcome.comparisons;
-        if (literal.best < score) {
-            literal.best = score;
-            best_error = error;
-            literal.outcome.winner = literal.next_class;
-            literal.outcome.tie = false;
-        }
-        ++literal.next_class;
+        if (literal.take_unequal(score)) best_error = error;
     }
 };
 
