@@ -20,6 +20,9 @@
 
 namespace vendral {
 
+using box_floor_function = double (*)(const double *lower, const double *upper, const double *pattern, int32_t d,
+                                      double p);
+
 struct pruned_setup {
     const engine_inputs *in = nullptr;
     const template_tree *tree = nullptr;
@@ -27,6 +30,7 @@ struct pruned_setup {
     kernel_tile_function kernel_tile = nullptr;
     kernel_function kernel_value = nullptr;  // the literal kernel's values, uncounted
     distance_function literal_distance = nullptr;
+    box_floor_function box_floor = nullptr;  // box_floor_for(d, p)
     double distance_error = 0.0;             // of the tile distances
     kernel_bound bound{};
     pruning mode = pruning::automatic;
@@ -94,6 +98,8 @@ int64_t end_pruned_run(pruned_run *run);
 // The distance bound of a box (exposed for its test): no literal distance
 // from the pattern to a point of the box is smaller.
 double box_distance_floor(const double *lower, const double *upper, const double *pattern, int32_t d, double p);
+// The function box_distance_floor takes for d and p.
+box_floor_function box_floor_for(int32_t d, double p);
 
 }  // namespace vendral
 

@@ -200,6 +200,8 @@ mutant pruned_skipped_counts_of_another_class classifier/pruned_scores.cpp \
     "skipped[c] += kernel * counts[c];" "skipped[c] += kernel * counts[in.M - 1 - c];"
 mutant pruned_box_gap_ignores_first_column classifier/pruned_scores.cpp \
     "const double gap = std::max(" "const double gap = i == 0 ? 0.0 : std::max("
+mutant pruned_box_floor_unrolled_short classifier/pruned_scores.cpp \
+    "        case 3: return gap_norm_floor<kind, 3>;" "        case 3: return gap_norm_floor<kind, 2>;"
 mutant pruned_distance_slack_removed classifier/pruned_scores.cpp \
     "constexpr double distance_shrink = 1.0 - 0x1p-40;" "constexpr double distance_shrink = 1.0;"
 mutant pruned_class_count_one classifier/pruned_scores.cpp \
