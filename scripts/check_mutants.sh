@@ -276,6 +276,10 @@ mutant sort_buckets_by_part_first classifier/code_order.cpp \
     for (int part = 0; part < parts; ++part) {
         for (int b = 0; b < digit_values; ++b) {
             if (part == 0) bucket_start[b] = sum;"
+mutant codes_two_columns_bits_reversed classifier/code_order.cpp \
+    "tables.by_one[x] |= (x >> bit & 1u) << (2 * bit);" "tables.by_one[x] |= (x >> bit & 1u) << (2 * (7 - bit));"
+mutant codes_three_columns_bits_reversed classifier/code_order.cpp \
+    "tables.by_two[x] |= (x >> bit & 1u) << (3 * bit);" "tables.by_two[x] |= (x >> bit & 1u) << (3 * (9 - bit));"
 mutant codes_columns_swapped classifier/code_order.cpp \
     "return spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]);" \
     "return spread_by_two(cell[1]) << 2 | spread_by_two(cell[0]) << 1 | spread_by_two(cell[2]);"
