@@ -304,24 +304,29 @@ TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
 
 TEST(PrunedDifferential, EveryRefusedAllocationEndsCleanly) {
     // Forced, and chosen automatically (where the first patterns' scratch
-    // gives way to every thread's once the tree is kept).
+    // gives way to every thread's once the tree is kept); at oflag 0 the
+    // patterns' order is one more block.
     std::mt19937_64 random(21);
-    for (const auto mode : {vendral::pruning::always, vendral::pruning::automatic}) {
-        module_inputs in = mode == vendral::pruning::always ? clustered(random, 300, 40, 3, 3, 0.1)
-                                                            : clustered(random, 2000, 80, 2, 3, 0.1);
-        in.h = mode == vendral::pruning::always ? 0.05 : 0.01;
-        const int64_t P = static_cast<int64_t>(in.patterns.size());
-        const evaluated clean = run_with(in, vendral::evaluation::fast, mode, 2);
-        ASSERT_FALSE(clean.outcome.raised);
-        ASSERT_EQ(clean.pruned_patterns + clean.literal_patterns, P);
-        EXPECT_GT(clean.pruned_patterns, 0);
-        for (uint64_t refused = 1; refused <= clean.outcome.allocations; ++refused) {
-            builtin_host::call_options options;
-            options.fail_allocation = refused;
-            const evaluated run = run_with(in, vendral::evaluation::fast, mode, 2, 0, options);
-            ASSERT_TRUE(run.outcome.raised) << refused;
-            EXPECT_NE(run.outcome.error.find("Not enough memory available; unable to run!"), std::string::npos);
-            EXPECT_EQ(run.outcome.misuses, 0);
+    for (const int oflag : {2, 0}) {
+        for (const auto mode : {vendral::pruning::always, vendral::pruning::automatic}) {
+            SCOPED_TRACE("oflag " + std::to_string(oflag));
+            module_inputs in = mode == vendral::pruning::always ? clustered(random, 300, 40, 3, 3, 0.1)
+                                                                : clustered(random, 2000, 80, 2, 3, 0.1);
+            in.h = mode == vendral::pruning::always ? 0.05 : 0.01;
+            in.oflag = oflag;
+            const int64_t P = static_cast<int64_t>(in.patterns.size());
+            const evaluated clean = run_with(in, vendral::evaluation::fast, mode, 2);
+            ASSERT_FALSE(clean.outcome.raised);
+            ASSERT_EQ(clean.pruned_patterns + clean.literal_patterns, P);
+            EXPECT_GT(clean.pruned_patterns, 0);
+            for (uint64_t refused = 1; refused <= clean.outcome.allocations; ++refused) {
+                builtin_host::call_options options;
+                options.fail_allocation = refused;
+                const evaluated run = run_with(in, vendral::evaluation::fast, mode, 2, 0, options);
+                ASSERT_TRUE(run.outcome.raised) << refused;
+                EXPECT_NE(run.outcome.error.find("Not enough memory available; unable to run!"), std::string::npos);
+                EXPECT_EQ(run.outcome.misuses, 0);
+            }
         }
     }
 }
