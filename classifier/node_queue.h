@@ -1,7 +1,7 @@
 // The nodes a pattern's traversal has yet to visit, nearest first to within a
 // factor of two: one bucket per binary exponent of a node's kernel bound
 // (0 and the subnormal bounds share the lowest).
-// Taking the nearest is then a step down the buckets rather than a heap's
+// Taking the nearest is then a bit scan over the buckets rather than a heap's
 // sift through a few hundred nodes with a branch at every level; which of
 // two nodes within a factor of two goes first changes only the order of the
 // visits, never a result (the bounds are checked on everything waiting).
@@ -25,7 +25,7 @@ struct node_queue {
     int32_t *head = nullptr;         // per bucket: its first node, -1 when empty
     // Which buckets hold a node: the nearest is a bit scan away, and a walk
     // over every node skips the empty buckets between (the bounds spread
-    // over hundreds of exponents, the nodes over a few dozen of them).
+    // over hundreds of exponents).
     uint64_t occupied[words] = {};
     int32_t top_word = 0;  // no word above it has a bit set
     int32_t size = 0;
