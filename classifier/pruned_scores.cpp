@@ -59,6 +59,7 @@
 #include "fast_distance.h"
 #include "host_services.h"
 #include "kernel_values.h"
+#include "worker_parts.h"
 
 namespace vendral {
 
@@ -576,26 +577,33 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
     if (!setup.bound.valid) return pruned_start::declined;
     if (!build_template_tree(in, threads, &run->tree)) return pruned_start::out_of_memory;
     setup.tree = &run->tree;
-    // One thread's scratch for the first patterns, every thread's once the tree is kept.
-    run->threads = mode == pruning::automatic ? 1 : threads;
-    run->scratch = make_pruned_scratch(run->threads, run->tree, in.M);
+    run->threads = threads;
+    run->scratch = make_pruned_scratch(threads, run->tree, in.M);
     if (run->scratch == nullptr) {
         free_template_tree(&run->tree);
         return pruned_start::out_of_memory;
     }
     if (mode == pruning::automatic) {
         // The first patterns tell whether the tree skips enough: where it
-        // visits most templates, brute force is faster.
+        // visits most templates, brute force is faster. Every thread takes
+        // some; what they decide is decided again with the rest (the
+        // counts start afresh).
         const int32_t probes = std::min<int32_t>(in.P, probe_patterns);
-        decision ignored;
-        for (int32_t n = 0; n < probes; ++n) decide_pruned(setup, in.patterns[n], run->scratch, &ignored);
-        const bool pays = run->scratch->templates_visited <= largest_visited_share * probes * in.N;
-        free_pruned_scratch(run->scratch, 1);
-        run->scratch = pays ? make_pruned_scratch(threads, run->tree, in.M) : nullptr;
-        run->threads = threads;
-        if (!pays || run->scratch == nullptr) {
+        const int parts = std::max(1, std::min<int>(threads, probes));
+        run_parts(parts, [&](int part) {
+            decision ignored;
+            for (int32_t n = part; n < probes; n += parts)
+                decide_pruned(setup, in.patterns[n], &run->scratch[part], &ignored);
+        });
+        int64_t visited = 0;
+        for (int t = 0; t < parts; ++t) {
+            visited += run->scratch[t].templates_visited;
+            run->scratch[t].templates_visited = 0;
+            run->scratch[t].patterns_decided = 0;
+        }
+        if (!(visited <= largest_visited_share * probes * in.N)) {
             end_pruned_run(run);
-            return pays ? pruned_start::out_of_memory : pruned_start::declined;
+            return pruned_start::declined;
         }
     }
     return pruned_start::started;
