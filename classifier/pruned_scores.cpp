@@ -90,6 +90,11 @@ constexpr double hopeless = 0x1p-1000;
 constexpr int32_t probe_patterns = 32;
 constexpr double largest_visited_share = 0.25;
 
+// The check for non-finite templates: threads, and rows for each below which
+// another thread would cost more than it saves.
+constexpr int most_finite_check_parts = 16;
+constexpr int32_t fewest_rows_per_finite_check = 1 << 15;
+
 // The decision rule (decision.h) on scores known within an error each: two
 // exact scores (error 0) go through the literal rule's own step, ties
 // included; otherwise the comparison is settled only when the two differ by
@@ -373,14 +378,25 @@ struct traversal {
 
 }  // namespace
 
-bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm) {
+bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, int threads) {
     const bool falls_fast = kernel.value == gaussian_value || kernel.value == laplacian_value;
     if (!falls_fast || norm.tile_for_width == nullptr || in.N < 1 || in.d < 1 || in.d > max_pruned_columns)
         return false;
-    for (int32_t j = 0; j < in.N; ++j)
-        for (int32_t i = 0; i < in.d; ++i)
-            if (!std::isfinite(in.templates[j][i])) return false;
-    return true;
+    // Every value read: the threads take a slice of the rows each.
+    const int parts = std::max(1, std::min({threads, most_finite_check_parts, in.N / fewest_rows_per_finite_check}));
+    bool finite[most_finite_check_parts];
+    run_parts(parts, [&](int part) {
+        const auto begin = static_cast<int32_t>(static_cast<int64_t>(in.N) * part / parts);
+        const auto end = static_cast<int32_t>(static_cast<int64_t>(in.N) * (part + 1) / parts);
+        finite[part] = true;
+        for (int32_t j = begin; j < end; ++j)
+            for (int32_t i = 0; i < in.d; ++i)
+                if (!std::isfinite(in.templates[j][i])) {
+                    finite[part] = false;
+                    return;
+                }
+    });
+    return std::all_of(finite, finite + parts, [](bool ok) { return ok; });
 }
 
 bool pruning_may_pay(const engine_inputs &in) {
@@ -560,7 +576,7 @@ void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
                               int threads, pruned_run *run) {
     if (mode == pruning::never || (mode == pruning::automatic && !pruning_may_pay(in)) ||
-        !pruning_applies(in, kernel, norm))
+        !pruning_applies(in, kernel, norm, threads))
         return pruned_start::declined;
     pruned_setup &setup = run->setup;
     setup.in = &in;

@@ -219,6 +219,17 @@ mutant queue_lists_without_lowest_buckets classifier/node_queue.h \
     "for (int32_t node = head[b]; node >= 0; node = next[node]) if (b >= 64) f(node, kernel[node]);"
 mutant queue_pops_a_lower_bucket classifier/node_queue.h \
     "        return 63 - __builtin_clzll(word);" "        return __builtin_ctzll(word);"
+# Every template checked finite before the tree is taken, whichever thread
+# checks it.
+mutant finite_check_skips_slice_ends classifier/pruned_scores.cpp \
+    "        for (int32_t j = begin; j < end; ++j)
+            for (int32_t i = 0; i < in.d; ++i)
+                if (!std::isfinite(in.templates[j][i])) {" \
+    "        for (int32_t j = begin; j < end - 1; ++j)
+            for (int32_t i = 0; i < in.d; ++i)
+                if (!std::isfinite(in.templates[j][i])) {"
+mutant finite_check_first_slice_only classifier/pruned_scores.cpp \
+    "return std::all_of(finite, finite + parts," "return std::all_of(finite, finite + 1,"
 # A node whose bound is above the per-term slack must wait (and be counted).
 mutant pruned_small_nodes_never_wait classifier/pruned_scores.cpp \
     "if (!(kernel > setup.bound.per_term)) return;" "if (!(kernel > 0x1p-990)) return;"

@@ -269,6 +269,27 @@ TEST(PrunedDifferential, NonFiniteTemplatesAndPatterns) {
         }
 }
 
+TEST(PrunedDifferential, NonFiniteTemplateFoundWhereverThreadsShareTheCheck) {
+    // Enough templates and patterns for two threads to check a slice each:
+    // a non-finite value at the end of either slice still rules the tree
+    // out. (The infinite ones, far from every pattern in the other column,
+    // would leave their decisions to the tree if they were let through.)
+    std::mt19937_64 random(23);
+    module_inputs in = clustered(random, 70000, 40, 2, 3, 0.05);
+    in.h = 0.02;
+    ASSERT_GT(run_with(in, vendral::evaluation::fast, vendral::pruning::always, 2).pruned_patterns, 0);
+    for (const auto &[row, value] : {std::pair<int, double>{34999, not_a_number}, {69999, -inf}, {34999, inf}}) {
+        SCOPED_TRACE("row " + std::to_string(row) + " value " + std::to_string(value));
+        module_inputs broken = in;
+        broken.templates[row] = {std::isnan(value) ? 0.5 : 50.0, value};
+        const evaluated literal = run_with(broken, vendral::evaluation::literal, vendral::pruning::never, 1);
+        const evaluated fast = run_with(broken, vendral::evaluation::fast, vendral::pruning::always, 2);
+        EXPECT_EQ(fast.pruned_patterns, 0);
+        EXPECT_EQ(result_labels(fast.outcome), result_labels(literal.outcome));
+        EXPECT_EQ(fast.console, literal.console);
+    }
+}
+
 TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
     // Each class holds the same templates in another order, one nudged by
     // an ulp: the literal sums agree to within rounding, so the classes'
