@@ -264,16 +264,27 @@ int depth_for(int subtrees) {
     return depth;
 }
 
+// The parts of one block, each on a cache line of its own.
+struct block_layout {
+    size_t bytes = 0;
+    bool fits = true;  // false when the block would not fit a size_t
+
+    // The offset of a part of count elements of size bytes each.
+    size_t add(size_t count, size_t size) {
+        constexpr size_t line = 64;
+        const size_t at = bytes;
+        if (count > (SIZE_MAX - line) / size) fits = false;
+        const size_t part = fits ? (count * size + line - 1) / line * line : 0;
+        if (part > SIZE_MAX - bytes) fits = false;
+        bytes = fits ? bytes + part : bytes;
+        return at;
+    }
+};
+
 }  // namespace
 
 void free_template_tree(template_tree *tree) {
-    host_free(tree->nodes);
-    host_free(tree->boxes);
-    host_free(tree->class_counts);
-    host_free(tree->class_sizes);
-    host_free(tree->columns);
-    host_free(tree->class_of_lane);
-    host_free(tree->template_of_lane);
+    host_free(tree->block);
     *tree = template_tree{};
 }
 
@@ -285,19 +296,32 @@ bool build_template_tree(const engine_inputs &in, int threads, template_tree *tr
     tree->node_count = static_cast<int32_t>(s.nodes);
     tree->lanes = static_cast<int32_t>(s.lanes);
     const size_t nodes = static_cast<size_t>(s.nodes), lanes = std::max<size_t>(s.lanes, 1);
-    const size_t d = std::max<int32_t>(in.d, 1), N = std::max<int32_t>(in.N, 1);
-    // Every array is written whole below: none needs zeroing first.
-    tree->nodes = static_cast<tree_node *>(host_malloc(nodes, sizeof(tree_node)));
-    tree->boxes = static_cast<double *>(host_malloc(nodes * 2 * d, sizeof(double)));
+    const size_t d = std::max<int32_t>(in.d, 1), N = std::max<int32_t>(in.N, 1), M = std::max<int32_t>(in.M, 1);
     // Counts per class where they cost at most two ints per template.
     const bool counted = static_cast<int64_t>(nodes) * in.M <= 2 * static_cast<int64_t>(in.N) + 64;
-    if (counted)
-        tree->class_counts =
-            static_cast<int32_t *>(host_malloc(nodes * std::max<int32_t>(in.M, 1), sizeof(int32_t)));
-    tree->class_sizes = static_cast<int32_t *>(host_calloc(std::max<int32_t>(in.M, 1), sizeof(int32_t)));
-    tree->columns = static_cast<double *>(host_malloc(lanes * d, sizeof(double)));
-    tree->class_of_lane = static_cast<int32_t *>(host_malloc(lanes, sizeof(int32_t)));
-    tree->template_of_lane = static_cast<int32_t *>(host_malloc(lanes, sizeof(int32_t)));
+    block_layout layout;
+    const size_t nodes_at = layout.add(nodes, sizeof(tree_node));
+    const size_t boxes_at = layout.add(nodes, 2 * d * sizeof(double));
+    const size_t counts_at = layout.add(counted ? nodes : 0, M * sizeof(int32_t));
+    const size_t sizes_at = layout.add(M, sizeof(int32_t));
+    const size_t columns_at = layout.add(lanes, d * sizeof(double));
+    const size_t classes_at = layout.add(lanes, sizeof(int32_t));
+    const size_t templates_at = layout.add(lanes, sizeof(int32_t));
+    // Every part but the class sizes is written whole below.
+    char *block = layout.fits ? static_cast<char *>(host_malloc(layout.bytes, 1)) : nullptr;
+    if (block == nullptr) {
+        *tree = template_tree{};
+        return false;
+    }
+    tree->block = block;
+    tree->nodes = reinterpret_cast<tree_node *>(block + nodes_at);
+    tree->boxes = reinterpret_cast<double *>(block + boxes_at);
+    tree->class_counts = counted ? reinterpret_cast<int32_t *>(block + counts_at) : nullptr;
+    tree->class_sizes = reinterpret_cast<int32_t *>(block + sizes_at);
+    std::fill_n(tree->class_sizes, M, 0);
+    tree->columns = reinterpret_cast<double *>(block + columns_at);
+    tree->class_of_lane = reinterpret_cast<int32_t *>(block + classes_at);
+    tree->template_of_lane = reinterpret_cast<int32_t *>(block + templates_at);
     // The sort works in the columns' memory where they have room for it (memory
     // touched for the first time is slow to come by); with one column they
     // have not.
@@ -305,9 +329,7 @@ bool build_template_tree(const engine_inputs &in, int threads, template_tree *tr
     keyed_template *sorting = sort_in_columns
                                   ? reinterpret_cast<keyed_template *>(tree->columns)
                                   : static_cast<keyed_template *>(host_malloc(2 * N, sizeof(keyed_template)));
-    if (!tree->nodes || !tree->boxes || (counted && !tree->class_counts) || !tree->class_sizes || !tree->columns ||
-        !tree->class_of_lane || !tree->template_of_lane || !sorting) {
-        if (!sort_in_columns) host_free(sorting);
+    if (!sorting) {
         free_template_tree(tree);
         return false;
     }

@@ -37,6 +37,9 @@ struct template_tree {
     double *columns = nullptr;         // lanes * d doubles in the tile layout; padding lanes 0
     int32_t *class_of_lane = nullptr;  // -1 on padding lanes
     int32_t *template_of_lane = nullptr;
+    // The arrays above share one block: its edges are the only parts of it
+    // a system that maps large blocks in huge pages maps in small ones.
+    void *block = nullptr;
 };
 
 // The tree over the N templates of in, all memory from the host. False, with
