@@ -82,7 +82,7 @@ constexpr double sum_growth = 1.0 + 0x1p-20;
 // trades visits against literal work.
 constexpr double first_share = 0x1p-30;
 constexpr double lead_share = 0.5;
-constexpr int64_t first_batch = 4;
+constexpr int64_t first_batch = 2;
 constexpr double hopeless = 0x1p-1000;
 
 // The automatic choice: patterns tried, and the share of the templates they
