@@ -1,7 +1,7 @@
-// The templates in the order of their Morton codes: the bits of their first
-// columns, scaled to the templates' bounding box, interleaved, so that
-// templates near each other in space are mostly near each other in the
-// order. Ties keep the templates' own order, so the order is a function of
+// The templates in the order of their codes: the cells of their first
+// columns in the templates' bounding box, placed along a Hilbert curve, so
+// that templates near each other in the order are near each other in space
+// (and those near in space mostly near in the order). Ties keep the templates' own order, so the order is a function of
 // the templates alone, whatever the number of threads.
 #ifndef VENDRAL_CLASSIFIER_CODE_ORDER_H
 #define VENDRAL_CLASSIFIER_CODE_ORDER_H

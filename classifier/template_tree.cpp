@@ -1,4 +1,4 @@
-// The templates go in the order of their Morton codes (code_order.h); the
+// The templates go in the order of their Hilbert codes (code_order.h); the
 // nodes split that order, and each node's box is the bounding box of its
 // templates. Sorting the codes (a radix sort) costs a few passes over the
 // templates, where choosing a median per node would cost one per level.

@@ -137,9 +137,66 @@ void templates_under(const tree_copy &tree, int32_t node, std::vector<int32_t> *
     templates_under(tree, at.right, out);
 }
 
-// Morton codes, bit by bit: the cells of the first (up to 32) columns in the
-// templates' bounding box, interleaved from the top bit down, column 0 first.
-std::vector<uint32_t> morton_codes(const template_set &set) {
+// A place along the Hilbert curve, as the textbook gives it (Skilling's
+// axes-to-transpose, with its branches): the cells turned, in place; their
+// bits, interleaved from the top down, column 0 first, are the place.
+void hilbert_transpose(std::vector<uint32_t> &x, int bits) {
+    const int32_t n = static_cast<int32_t>(x.size());
+    for (uint32_t q = uint32_t{1} << (bits - 1); q > 1; q >>= 1) {
+        const uint32_t p = q - 1;
+        for (int32_t i = 0; i < n; ++i) {
+            if (x[i] & q) {
+                x[0] ^= p;
+            } else {
+                const uint32_t t = (x[0] ^ x[i]) & p;
+                x[0] ^= t;
+                x[i] ^= t;
+            }
+        }
+    }
+    for (int32_t i = 1; i < n; ++i) x[i] ^= x[i - 1];
+    uint32_t t = 0;
+    for (uint32_t q = uint32_t{1} << (bits - 1); q > 1; q >>= 1)
+        if (x[n - 1] & q) t ^= q - 1;
+    for (uint32_t &cell : x) cell ^= t;
+}
+
+uint64_t interleaved(const std::vector<uint32_t> &x, int bits) {
+    uint64_t code = 0;
+    for (int bit = bits - 1; bit >= 0; --bit)
+        for (const uint32_t cell : x) code = code << 1 | (cell >> bit & 1u);
+    return code;
+}
+
+// The reference is a Hilbert curve: along it, every cell of a grid comes
+// once, each next to the one before (one column differs, by one).
+TEST(HilbertReference, VisitsEveryCellOnceEachNextToTheLast) {
+    for (const int32_t d : {2, 3, 4}) {
+        constexpr int bits = 4;
+        const int32_t cells = 1 << (bits * d);
+        std::vector<std::vector<uint32_t>> at_place(cells);
+        for (int32_t c = 0; c < cells; ++c) {
+            std::vector<uint32_t> x(d);
+            for (int32_t i = 0; i < d; ++i) x[i] = static_cast<uint32_t>(c) >> (bits * i) & ((1u << bits) - 1);
+            std::vector<uint32_t> turned = x;
+            hilbert_transpose(turned, bits);
+            const uint64_t place = interleaved(turned, bits);
+            ASSERT_LT(place, static_cast<uint64_t>(cells));
+            ASSERT_TRUE(at_place[place].empty()) << "d " << d << " place " << place << " taken twice";
+            at_place[place] = x;
+        }
+        for (int32_t place = 1; place < cells; ++place) {
+            int32_t steps = 0;
+            for (int32_t i = 0; i < d; ++i)
+                steps += std::abs(static_cast<int32_t>(at_place[place][i]) - static_cast<int32_t>(at_place[place - 1][i]));
+            ASSERT_EQ(steps, 1) << "d " << d << " place " << place;
+        }
+    }
+}
+
+// The codes: the cells of the first (up to 32) columns in the templates'
+// bounding box; with two columns or more, their place along the Hilbert curve.
+std::vector<uint32_t> hilbert_codes(const template_set &set) {
     const int32_t columns = std::min(set.d, 32), bits = 32 / columns;
     const uint32_t top = static_cast<uint32_t>((uint64_t{1} << bits) - 1);
     std::vector<double> low(columns), scale(columns);
@@ -154,14 +211,13 @@ std::vector<uint32_t> morton_codes(const template_set &set) {
     }
     std::vector<uint32_t> codes;
     for (const auto &row : set.own_rows) {
-        uint32_t code = 0;
-        for (int bit = bits - 1; bit >= 0; --bit)
-            for (int32_t i = 0; i < columns; ++i) {
-                const double at = (row[i] - low[i]) * scale[i];
-                const uint32_t cell = at >= top ? top : at > 0 ? static_cast<uint32_t>(at) : 0;
-                code = code << 1 | (cell >> bit & 1u);
-            }
-        codes.push_back(code);
+        std::vector<uint32_t> x(columns);
+        for (int32_t i = 0; i < columns; ++i) {
+            const double at = (row[i] - low[i]) * scale[i];
+            x[i] = at >= top ? top : at > 0 ? static_cast<uint32_t>(at) : 0;
+        }
+        if (columns > 1) hilbert_transpose(x, bits);
+        codes.push_back(static_cast<uint32_t>(interleaved(x, bits)));
     }
     return codes;
 }
@@ -169,7 +225,7 @@ std::vector<uint32_t> morton_codes(const template_set &set) {
 // The leaves, in node order, take the templates in the order of their codes
 // (equal codes: in template order); a leaf itself is sorted by class.
 void expect_code_order(const tree_copy &tree, const template_set &set) {
-    const std::vector<uint32_t> codes = morton_codes(set);
+    const std::vector<uint32_t> codes = hilbert_codes(set);
     bool have_before = false;
     uint64_t last_before = 0;  // code * 2^32 + index: the greatest of the leaves before
     for (int32_t node = 0; node < tree.node_count; ++node) {
