@@ -112,9 +112,11 @@ struct hilbert_steps {
     static constexpr int orthants = 1 << columns;
     static constexpr int bits = key_bits / columns;
     // By state and the cells' bits at two levels (the upper level's higher,
-    // column 0's highest within a level): the code's two digits, and the
-    // state below them in the high byte.
-    uint16_t pair[most_hilbert_states][orthants * orthants] = {};
+    // column 0's highest within a level; the state's entries one after the
+    // other): the code's two digits in the low byte, and above it where the
+    // entries of the state below them start (a lookup's address is then
+    // one addition away from the last).
+    uint32_t pair[most_hilbert_states * orthants * orthants] = {};
     bool complete = true;  // every state found and none too deep to follow
 };
 
@@ -183,8 +185,9 @@ constexpr hilbert_steps<columns> make_hilbert_steps() {
         for (uint32_t upper = 0; upper < orthants; ++upper)
             for (uint32_t lower = 0; lower < orthants; ++lower) {
                 const int middle = next[state][upper];
-                steps.pair[state][upper * orthants + lower] = static_cast<uint16_t>(
-                    (digits[state][upper] * orthants + digits[middle][lower]) | next[middle][lower] << 8);
+                steps.pair[(state * orthants + upper) * orthants + lower] =
+                    (digits[state][upper] * orthants + digits[middle][lower]) |
+                    static_cast<uint32_t>(next[middle][lower] * orthants * orthants) << 8;
             }
     return steps;
 }
@@ -194,24 +197,39 @@ constexpr hilbert_steps<3> hilbert_three = make_hilbert_steps<3>();
 static_assert(hilbert_two.complete && hilbert_three.complete, "the Hilbert curve's states were not all found");
 static_assert(hilbert_two.bits % 2 == 0 && hilbert_three.bits % 2 == 0, "the steps take two levels at a time");
 
-// The Hilbert code of cells whose bits, interleaved, are `interleaved`.
-template <int32_t columns>
-uint32_t hilbert_code(const hilbert_steps<columns> &steps, uint32_t interleaved) {
+// Codes are made this many at a time.
+constexpr int32_t code_block = 64;
+
+// The Hilbert codes of `count` cells whose bits, interleaved, are in codes: in
+// place. Four walks through the steps go side by side (each lookup's address
+// waits on the one before only within a walk), in registers.
+template <int32_t columns, int count>
+void hilbert_codes(const hilbert_steps<columns> &steps, uint32_t *codes) {
     constexpr int pair_bits = 2 * columns;
-    uint32_t code = 0, state = 0;
-    for (int shift = (hilbert_steps<columns>::bits - 2) * columns; shift >= 0; shift -= pair_bits) {
-        const uint32_t step = steps.pair[state][interleaved >> shift & ((1u << pair_bits) - 1)];
-        code = code << pair_bits | (step & 0xffu);
-        state = step >> 8;
-    }
-    return code;
+    constexpr uint32_t pair_mask = (1u << pair_bits) - 1;
+    uint32_t code[count] = {}, at[count] = {};
+    for (int shift = (hilbert_steps<columns>::bits - 2) * columns; shift >= 0; shift -= pair_bits)
+        for (int k = 0; k < count; ++k) {
+            const uint32_t step = steps.pair[at[k] + (codes[k] >> shift & pair_mask)];
+            code[k] = code[k] << pair_bits | (step & 0xffu);
+            at[k] = step >> 8;
+        }
+    for (int k = 0; k < count; ++k) codes[k] = code[k];
 }
 
-// The cells' code, from the top bit down, column 0 first within each bit
-// (fixed_columns: layout.columns where it is not 0): with two columns or
-// more, along the Hilbert curve.
+template <int32_t columns>
+void hilbert_codes(const hilbert_steps<columns> &steps, uint32_t *codes, int32_t n) {
+    int32_t k = 0;
+    for (; k + 4 <= n; k += 4) hilbert_codes<columns, 4>(steps, codes + k);
+    for (; k < n; ++k) hilbert_codes<columns, 1>(steps, codes + k);
+}
+
+// The cells' bits, from the top bit down, column 0 first within each bit
+// (fixed_columns: layout.columns where it is not 0): the code itself for
+// one column and for four or more (along the Hilbert curve), the bits as they
+// are for two or three (hilbert_codes turns them into codes).
 template <int32_t fixed_columns>
-uint32_t code_of(const code_layout &layout, const double *row) {
+uint32_t interleaved_cells(const code_layout &layout, const double *row) {
     const int32_t columns = fixed_columns > 0 ? fixed_columns : layout.columns;
     uint32_t cell[key_bits];
     for (int32_t i = 0; i < columns; ++i) {
@@ -221,10 +239,8 @@ uint32_t code_of(const code_layout &layout, const double *row) {
         cell[i] = static_cast<uint32_t>(at);
     }
     if (columns == 1) return cell[0];
-    if (columns == 2) return hilbert_code(hilbert_two, spread_by_one(cell[0]) << 1 | spread_by_one(cell[1]));
-    if (columns == 3)
-        return hilbert_code(hilbert_three,
-                            spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]));
+    if (columns == 2) return spread_by_one(cell[0]) << 1 | spread_by_one(cell[1]);
+    if (columns == 3) return spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]);
     turn_to_hilbert(cell, columns, layout.bits);
     uint32_t code = 0;
     for (int bit = layout.bits - 1; bit >= 0; --bit)
@@ -339,10 +355,17 @@ bool order_by_code(const engine_inputs &in, keyed_template *room, const order_se
         const slice s = slice_of(N, part, parts);
         int32_t *count = part_start[part];
         with_columns(layout.columns, [&](auto fixed) {
-            for (int32_t j = s.begin; j < s.end; ++j) {
-                const uint32_t code = code_of<decltype(fixed)::value>(layout, in.templates[j]);
-                coded[j] = {code, j};
-                ++count[code >> top_shift & digit_mask];
+            constexpr int32_t columns = decltype(fixed)::value;
+            uint32_t codes[code_block];
+            for (int32_t first = s.begin; first < s.end; first += code_block) {
+                const int32_t n = std::min(code_block, s.end - first);
+                for (int32_t k = 0; k < n; ++k) codes[k] = interleaved_cells<columns>(layout, in.templates[first + k]);
+                if (columns == 2) hilbert_codes(hilbert_two, codes, n);
+                if (columns == 3) hilbert_codes(hilbert_three, codes, n);
+                for (int32_t k = 0; k < n; ++k) {
+                    coded[first + k] = {codes[k], first + k};
+                    ++count[codes[k] >> top_shift & digit_mask];
+                }
             }
         });
     });

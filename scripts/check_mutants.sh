@@ -292,13 +292,13 @@ mutant codes_two_columns_bits_reversed classifier/code_order.cpp \
 mutant codes_three_columns_bits_reversed classifier/code_order.cpp \
     "tables.by_two[x] |= (x >> bit & 1u) << (3 * bit);" "tables.by_two[x] |= (x >> bit & 1u) << (3 * (9 - bit));"
 mutant codes_columns_swapped classifier/code_order.cpp \
-    "spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]));" \
-    "spread_by_two(cell[1]) << 2 | spread_by_two(cell[0]) << 1 | spread_by_two(cell[2]));"
+    "spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]);" \
+    "spread_by_two(cell[1]) << 2 | spread_by_two(cell[0]) << 1 | spread_by_two(cell[2]);"
 # The codes' place along the Hilbert curve: the steps' states followed, every
 # level's bits inverted where the Gray code says, the cells of four columns
 # and more turned.
 mutant hilbert_state_not_followed classifier/code_order.cpp \
-    "        state = step >> 8;" "        state = 0;"
+    "            at[k] = step >> 8;" "            at[k] = 0;"
 mutant hilbert_flip_dropped classifier/code_order.cpp \
     "    for (int32_t i = 0; i < columns; ++i) cell[i] ^= flip;" ""
 mutant hilbert_many_columns_unturned classifier/code_order.cpp \
