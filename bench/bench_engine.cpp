@@ -308,6 +308,18 @@ int main(int argc, char **argv) {
                 compare_pruned(name.c_str(), set, kernel, kernel == 0 ? 2.0 : 1.0, kernel == 0 ? 0.01 : 0.001, slice);
             }
         }
+        // W5's own data with more patterns: a call's fixed cost (its checks,
+        // copies and the tree) against the cost per pattern.
+        for (const int patterns : {64, 2000, 20000, 200000}) {
+            const int count = std::max(1, static_cast<int>(patterns * scale));
+            const data set = make_clusters(1000000, count, 3, 0.15, 2026);
+            const int slice = count <= 400 ? 0 : 400;
+            for (const int kernel : {0, 2}) {
+                const std::string name = std::string(kernel == 0 ? "W5a gaussian" : "W5b laplacian") +
+                                         " P=" + std::to_string(count);
+                compare_pruned(name.c_str(), set, kernel, kernel == 0 ? 2.0 : 1.0, kernel == 0 ? 0.01 : 0.001, slice);
+            }
+        }
         for (const int d : {2, 3, 5, 8}) {
             const data set = make_clusters(1000000, P, d, 0.15, 11);
             for (const int kernel : {0, 2}) {
