@@ -18,11 +18,27 @@
 #include <vector>
 
 #include "builtin_host/builtin_host.h"
-#include "classifier/engine.h"
+#include "classifier/model.h"
 #include "classifier/multiversion.h"
+#include "host/module_entry.h"
 #include "roofline.h"
 
 namespace {
+
+// The width every run is limited to: set once, from the command line.
+int width_limit = 0;
+
+// One module call with the engine's options, counting what it did.
+builtin_host::call_outcome call_engine(const std::vector<const mxArray *> &args, vendral::evaluation mode,
+                                       vendral::pruning prune, vendral::classify_counts *counts) {
+    vendral::classify_options engine = vendral::module_options();
+    engine.mode = mode;
+    engine.prune = prune;
+    engine.vector_width = width_limit;
+    return builtin_host::call(1, args, {}, [&](int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+        vendral::run_module(nlhs, plhs, nrhs, prhs, engine, counts);
+    });
+}
 
 struct workload {
     const char *name;
@@ -65,28 +81,33 @@ data make_data(const workload &w, int patterns) {
     return out;
 }
 
-timing one_run(const workload &w, const data &in, double *checksum) {
+timing one_run(const workload &w, const data &in, double *checksum, vendral::evaluation mode = vendral::evaluation::fast,
+               vendral::pruning prune = vendral::pruning::automatic) {
     const double h = w.h > 0 ? w.h : 0.1 * std::sqrt(w.d);
     auto kernel = builtin_host::make_scalar(w.kernel_type), norm = builtin_host::make_scalar(w.p),
          width = builtin_host::make_scalar(h), unknown = builtin_host::make_scalar(0),
          oflag = builtin_host::make_scalar(0);
     const auto start = std::chrono::steady_clock::now();
-    const auto outcome = builtin_host::call(1, {in.templates.get(), in.labels.get(), kernel.get(), norm.get(),
-                                                width.get(), in.patterns.get(), unknown.get(), oflag.get()});
+    vendral::classify_counts counts;
+    const auto outcome = call_engine({in.templates.get(), in.labels.get(), kernel.get(), norm.get(), width.get(),
+                                      in.patterns.get(), unknown.get(), oflag.get()},
+                                     mode, prune, &counts);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (outcome.raised) {
         std::fprintf(stderr, "%s: %s\n", w.name, outcome.error.c_str());
         std::exit(1);
     }
     for (double label : outcome.results[0]->real) *checksum += label;  // keeps the work observable
-    return {elapsed, outcome.peak_bytes, vendral::patterns_scored_literally()};
+    return {elapsed, outcome.peak_bytes, counts.patterns_literal};
 }
 
 // The fastest of three runs: the first may pay for page faults and a cold cache.
-timing best_of_three(const workload &w, const data &in, double *checksum) {
+timing best_of_three(const workload &w, const data &in, double *checksum,
+                     vendral::evaluation mode = vendral::evaluation::fast,
+                     vendral::pruning prune = vendral::pruning::automatic) {
     timing best{1e300, 0, 0};
     for (int repeat = 0; repeat < 3; ++repeat) {
-        const timing run = one_run(w, in, checksum);
+        const timing run = one_run(w, in, checksum, mode, prune);
         if (run.seconds < best.seconds) best = run;
     }
     return best;
@@ -100,10 +121,10 @@ void compare_class_counts(const workload &many, double scale, double *checksum) 
     workload two = many;
     two.classes = 2;
     const int patterns = std::max(1, static_cast<int>(many.P * scale));
-    vendral::set_pruning(vendral::pruning::never);
-    const timing with_many = best_of_three(many, make_data(many, patterns), checksum);
-    const timing with_two = best_of_three(two, make_data(two, patterns), checksum);
-    vendral::set_pruning(vendral::pruning::automatic);
+    const auto fast = vendral::evaluation::fast;
+    const auto never = vendral::pruning::never;
+    const timing with_many = best_of_three(many, make_data(many, patterns), checksum, fast, never);
+    const timing with_two = best_of_three(two, make_data(two, patterns), checksum, fast, never);
     std::printf("\n%s, %d patterns: %.3f s, %.1f MB held at most; with 2 classes %.3f s, %.1f MB: "
                 "%.2fx the time; %lld and %lld patterns scored literally\n",
                 many.name, patterns, with_many.seconds, with_many.peak_bytes / 1e6, with_two.seconds,
@@ -156,21 +177,20 @@ struct labelled_run {
 
 labelled_run run_labelled(const data &in, int kernel_type, double p, double h, const mxArray *patterns,
                           vendral::pruning mode) {
-    vendral::set_pruning(mode);
     auto kernel = builtin_host::make_scalar(kernel_type), norm = builtin_host::make_scalar(p),
          width = builtin_host::make_scalar(h), unknown = builtin_host::make_scalar(0),
          oflag = builtin_host::make_scalar(0);
     const auto start = std::chrono::steady_clock::now();
-    const auto outcome = builtin_host::call(1, {in.templates.get(), in.labels.get(), kernel.get(), norm.get(),
-                                                width.get(), patterns, unknown.get(), oflag.get()});
+    vendral::classify_counts counts;
+    const auto outcome = call_engine({in.templates.get(), in.labels.get(), kernel.get(), norm.get(), width.get(),
+                                      patterns, unknown.get(), oflag.get()},
+                                     vendral::evaluation::fast, mode, &counts);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    vendral::set_pruning(vendral::pruning::automatic);
     if (outcome.raised) {
         std::fprintf(stderr, "%s\n", outcome.error.c_str());
         std::exit(1);
     }
-    return {elapsed, outcome.results[0]->real, vendral::patterns_decided_pruned(),
-            vendral::patterns_scored_literally()};
+    return {elapsed, outcome.results[0]->real, counts.patterns_pruned, counts.patterns_literal};
 }
 
 // The faster of `runs` calls (the first pays for fresh memory).
@@ -233,8 +253,8 @@ int main(int argc, char **argv) {
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;  // < 1 for a quick run
     // A narrower vector width than the processor's: 4 measures AVX2 on an
     // AVX-512 machine, 2 SSE2.
-    if (argc > 2) vendral::limit_vector_width(std::atoi(argv[2]));
-    const int width = vendral::vector_width();
+    if (argc > 2) width_limit = std::atoi(argv[2]);
+    const int width = vendral::vector_width(width_limit);
     std::printf("vector width %d doubles (%s), %u threads\n", width,
                 width == 8 ? "AVX-512" : width == 4 ? "AVX2" : width == 2 ? "SSE2" : "scalar",
                 std::max(1u, std::thread::hardware_concurrency()));
@@ -248,7 +268,7 @@ int main(int argc, char **argv) {
     const std::string part = argc > 3 ? argv[3] : "";
     double checksum = 0;
     if (part.empty()) {
-        const roofline::rates peak = roofline::measure(0.2);
+        const roofline::rates peak = roofline::measure(0.2, width);
         std::printf("peak lanes/s: multiply-add %.3g, |b-a| sum %.3g, cube sum %.3g, exp %.3g, cube root %.3g, "
                     "cauchy %.3g, sine %.3g\n\n",
                     peak.fused_terms, peak.absolute_terms, peak.cube_terms, peak.exponentials, peak.cube_roots,
@@ -263,9 +283,8 @@ int main(int argc, char **argv) {
             const data fast_data = make_data(w, fast_patterns);
             const data literal_data = make_data(w, literal_patterns);
 
-            vendral::set_evaluation(vendral::evaluation::literal);
-            const double literal_seconds = best_of_three(w, literal_data, &checksum).seconds;
-            vendral::set_evaluation(vendral::evaluation::fast);
+            const double literal_seconds =
+                best_of_three(w, literal_data, &checksum, vendral::evaluation::literal).seconds;
             const timing fast = best_of_three(w, fast_data, &checksum);
             const double fast_seconds = fast.seconds;
 

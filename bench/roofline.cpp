@@ -154,9 +154,8 @@ using probe = void (*)(int64_t rounds, double *sink);
 
 // Lanes per second with every core running the probe: rounds doubled until
 // a run lasts long enough to time, then the best of three.
-double lanes_per_second(probe run, double seconds) {
+double lanes_per_second(probe run, double seconds, int width) {
     const int threads = std::max(1u, std::thread::hardware_concurrency());
-    const int width = vendral::vector_width();
     auto timed = [&](int64_t rounds) {
         std::vector<double> sinks(static_cast<size_t>(threads) * 8);
         const auto start = std::chrono::steady_clock::now();
@@ -174,14 +173,14 @@ double lanes_per_second(probe run, double seconds) {
 
 }  // namespace
 
-rates measure(double seconds_per_probe) {
-    return {lanes_per_second(fused_probe_for_width(), seconds_per_probe),
-            lanes_per_second(absolute_probe_for_width(), seconds_per_probe),
-            lanes_per_second(cube_probe_for_width(), seconds_per_probe),
-            lanes_per_second(exponential_probe_for_width(), seconds_per_probe),
-            lanes_per_second(cube_root_probe_for_width(), seconds_per_probe),
-            lanes_per_second(reciprocal_probe_for_width(), seconds_per_probe),
-            lanes_per_second(sine_probe_for_width(), seconds_per_probe)};
+rates measure(double seconds_per_probe, int width) {
+    return {lanes_per_second(fused_probe_for_width(width), seconds_per_probe, width),
+            lanes_per_second(absolute_probe_for_width(width), seconds_per_probe, width),
+            lanes_per_second(cube_probe_for_width(width), seconds_per_probe, width),
+            lanes_per_second(exponential_probe_for_width(width), seconds_per_probe, width),
+            lanes_per_second(cube_root_probe_for_width(width), seconds_per_probe, width),
+            lanes_per_second(reciprocal_probe_for_width(width), seconds_per_probe, width),
+            lanes_per_second(sine_probe_for_width(width), seconds_per_probe, width)};
 }
 
 // p = +inf terms (a maximum instead of a sum) are counted as p = 1 terms,

@@ -18,7 +18,8 @@ struct rates {
     double sines;           // the fast path's sine: the squared sinc kernel
 };
 
-rates measure(double seconds_per_probe);
+// At a vector width vector_width() gave.
+rates measure(double seconds_per_probe, int width);
 
 // The most pattern-template pairs per second for d columns, norm p and
 // kernel_type: every column's term at its peak rate, then the kernel (and

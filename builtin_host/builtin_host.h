@@ -68,6 +68,12 @@ struct call_outcome {
 
 call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options = {});
 
+// The same through another entry than mexFunction (one with the same
+// arguments and contracts).
+using module_entry = std::function<void(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[])>;
+call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options,
+                  const module_entry &entry);
+
 // Runs body as if it were a call's work: host services are live, a raise ends
 // body, and the blocks it leaves are counted and reclaimed.
 call_outcome within_call(const std::function<void()> &body, const call_options &options = {});

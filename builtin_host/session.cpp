@@ -93,12 +93,16 @@ call_outcome within_call(const std::function<void()> &body, const call_options &
 }
 
 call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options) {
+    return call(nlhs, args, options, mexFunction);
+}
+
+call_outcome call(int nlhs, const std::vector<const mxArray *> &args, const call_options &options,
+                  const module_entry &entry) {
     std::vector<mxArray *> plhs(nlhs > 0 ? static_cast<size_t>(nlhs) : 1, nullptr);
     std::vector<mxArray *> kept;
     call_outcome result = within_call(
         [&] {
-            mexFunction(nlhs, plhs.data(), static_cast<int>(args.size()),
-                        const_cast<const mxArray **>(args.data()));
+            entry(nlhs, plhs.data(), static_cast<int>(args.size()), const_cast<const mxArray **>(args.data()));
             // Results pass to the caller only when the call ends normally.
             if (current.outcome->raised) return;
             for (int i = 0; i < nlhs; ++i)

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "host_services.h"
 
 namespace vendral {
 
@@ -39,12 +38,12 @@ struct first_entry_map {
     }
 
     // Keeps the load at most one half, so probes stay short and always end.
-    bool insert(int32_t label, int32_t entry) {
+    bool insert(int32_t label, int32_t entry, const allocator &memory) {
         if (2 * (static_cast<uint64_t>(used) + 1) > capacity) {
             const uint64_t grown = grown_capacity(capacity, sizeof(int64_t));
             if (grown == 0) return false;
             auto *fresh =
-                static_cast<int64_t *>(host_calloc(static_cast<size_t>(grown), sizeof(int64_t)));
+                static_cast<int64_t *>(memory.zeroed(static_cast<size_t>(grown), sizeof(int64_t)));
             if (fresh == nullptr) return false;
             int64_t *old = slots;
             const uint64_t old_capacity = capacity;
@@ -54,7 +53,7 @@ struct first_entry_map {
                 if (old[i] != 0)
                     place(static_cast<int32_t>(old[i] >> 32),
                           static_cast<int32_t>(old[i] & 0xffffffff) - 1);
-            host_free(old);
+            memory.release(old);
         }
         place(label, entry);
         ++used;
@@ -63,12 +62,12 @@ struct first_entry_map {
 };
 
 // Appends one entry, growing the block geometrically.
-bool append_label(class_table *table, int32_t *reserved, int32_t label) {
+bool append_label(class_table *table, int32_t *reserved, int32_t label, const allocator &memory) {
     if (table->count == *reserved) {
         const uint64_t grown = std::min<uint64_t>(
             grown_capacity(static_cast<uint64_t>(*reserved), sizeof(int32_t)), INT32_MAX);
         if (grown <= static_cast<uint64_t>(*reserved)) return false;
-        void *block = host_realloc(table->labels, static_cast<size_t>(grown) * sizeof(int32_t));
+        void *block = memory.resized(table->labels, static_cast<size_t>(grown) * sizeof(int32_t));
         if (block == nullptr) return false;
         table->labels = static_cast<int32_t *>(block);
         *reserved = static_cast<int32_t>(grown);
@@ -85,10 +84,10 @@ uint64_t grown_capacity(uint64_t capacity, size_t element_size) {
     return grown > SIZE_MAX / element_size ? 0 : grown;
 }
 
-bool build_class_table(int32_t N, const double *labels, class_table *table) {
+bool build_class_table(int32_t N, const double *labels, const allocator &memory, class_table *table) {
     *table = class_table{};
     table->class_of_template =
-        static_cast<int32_t *>(host_malloc(N > 0 ? static_cast<size_t>(N) : 1, sizeof(int32_t)));
+        static_cast<int32_t *>(memory.unzeroed(N > 0 ? static_cast<size_t>(N) : 1, sizeof(int32_t)));
     first_entry_map first_entry;
     int32_t reserved = 0;
     bool ok = table->class_of_template != nullptr;
@@ -97,22 +96,22 @@ bool build_class_table(int32_t N, const double *labels, class_table *table) {
         int32_t entry = first_entry.find(label);
         // Only an exactly equal label joins an existing entry.
         if (entry < 0 || labels[j] != static_cast<double>(label)) {
-            ok = append_label(table, &reserved, label);
+            ok = append_label(table, &reserved, label, memory);
             if (ok && entry < 0) {
                 entry = table->count - 1;
-                ok = first_entry.insert(label, entry);
+                ok = first_entry.insert(label, entry, memory);
             }
         }
         if (ok) table->class_of_template[j] = entry;
     }
-    host_free(first_entry.slots);
-    if (!ok) free_class_table(table);
+    memory.release(first_entry.slots);
+    if (!ok) free_class_table(table, memory);
     return ok;
 }
 
-void free_class_table(class_table *table) {
-    host_free(table->labels);
-    host_free(table->class_of_template);
+void free_class_table(class_table *table, const allocator &memory) {
+    memory.release(table->labels);
+    memory.release(table->class_of_template);
     *table = class_table{};
 }
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model.h"
+
 namespace vendral {
 
 struct class_table {
@@ -20,8 +22,8 @@ struct class_table {
 // (1.5 appends another 1); every template scores for the first entry carrying
 // its truncated label. Returns false when memory is short, leaving nothing
 // allocated.
-bool build_class_table(int32_t N, const double *labels, class_table *table);
-void free_class_table(class_table *table);
+bool build_class_table(int32_t N, const double *labels, const allocator &memory, class_table *table);
+void free_class_table(class_table *table, const allocator &memory);
 
 // The next size of a block of elements that grows by doubling (from 16), in
 // 64 bits so that it cannot wrap; 0 when the block's bytes would not fit in a

@@ -6,23 +6,22 @@
 
 #include <cstdint>
 
-namespace vendral {
+#include "model.h"
 
-// Operation counters of the current run. The kernels add to flop_count, the
-// decision to comparison_count; classify_patterns zeroes both when it starts.
-extern uint64_t flop_count;
-extern uint64_t comparison_count;
+namespace vendral {
 
 // Minkowski distance between template row a and pattern row b over d columns:
 // p == 1 sums absolute differences, p == +inf takes their maximum, any other p
 // goes through pow() for every term and for the root, in index order.
 double pattern_distance(const double *a, const double *b, int32_t d, double p);
 
-double kernel_gaussian(double x, double h);
-double kernel_squared_sinc(double x, double h);
-double kernel_laplacian(double x, double h);
-double kernel_cauchy(double x, double h);
+// The window kernels, each adding its operation weight to *flop_count.
+double kernel_gaussian(double x, double h, uint64_t *flop_count);
+double kernel_squared_sinc(double x, double h, uint64_t *flop_count);
+double kernel_laplacian(double x, double h, uint64_t *flop_count);
+double kernel_cauchy(double x, double h, uint64_t *flop_count);
 
+using counted_kernel_function = double (*)(double x, double h, uint64_t *flop_count);
 using kernel_function = double (*)(double x, double h);
 
 // The fast path's side of a kernel (fast_kernels.h).
@@ -35,10 +34,10 @@ using kernel_tile_function = void (*)(const double *distance, double h, double d
 // more row, its functions and kernel_count.
 struct kernel_row {
     const char *display_name;
-    kernel_function function;  // the literal kernel, counting its calls
-    uint32_t flops_per_call;   // added to flop_count by every call of function
-    kernel_function value;     // the same bits uncounted, for worker threads
-    kernel_tile_function (*tile_for_width)();  // vectorised, at the vector width in use
+    counted_kernel_function function;  // the literal kernel, counting its calls
+    uint32_t flops_per_call;           // added to the count by every call of function
+    kernel_function value;             // the same bits uncounted, for worker threads
+    kernel_tile_function (*tile_for_width)(int width);  // vectorised, at a width vector_width() gave
     // Per-lane bound on |tile value - value| at distances within
     // distance_error (relative) of the literal ones.
     kernel_bound (*bound)(double distance_error);
@@ -47,14 +46,17 @@ struct kernel_row {
 constexpr int kernel_count = 4;
 extern const kernel_row kernel_table[kernel_count];
 
-// Classifies the P rows of patterns against the N labelled rows of templates.
+// Classifies the P rows of patterns against the N labelled rows of templates
+// through a model prepared for the call, with the host's memory and the
+// given options (their progress callback aside: the run prints its own);
+// what it counted goes to *counts_out too when that is given.
 // Returns P result labels in a block from host_calloc that the caller frees,
 // or null when the run could not get its memory. Prints progress by oflag,
 // advances the host counter and, at oflag >= 1, prints the summary.
-double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
-                          const double *labels, int kernel_type, double p,
-                          double h, int32_t P, const double *const *patterns,
-                          int32_t unknown_label, int oflag);
+double *classify_patterns(int32_t N, int32_t d, const double *const *templates, const double *labels,
+                          int kernel_type, double p, double h, int32_t P, const double *const *patterns,
+                          int32_t unknown_label, int oflag, const classify_options &options,
+                          classify_counts *counts_out = nullptr);
 
 void print_summary(int kernel_type, double p, int32_t P, int32_t M,
                    int32_t unclassified, uint64_t flops, uint64_t comparisons,

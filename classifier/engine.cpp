@@ -29,9 +29,10 @@
 #include "exact_rule.h"
 #include "fast_distance.h"
 #include "fast_kernels.h"
-#include "host_services.h"
 #include "kernel_values.h"
 #include "literal.h"
+#include "multiversion.h"
+#include "model_parts.h"
 #include "norms.h"
 #include "packed_templates.h"
 #include "pruned_scores.h"
@@ -40,13 +41,9 @@ namespace vendral {
 
 namespace {
 
-evaluation selected_evaluation = evaluation::fast;
-pruning selected_pruning = pruning::automatic;
-std::atomic<int64_t> pruned_patterns{0};
-int requested_threads = 0;
-std::atomic<int64_t> literal_patterns{0};
-
 constexpr int32_t patterns_per_chunk = 16;
+
+bool stopped(const std::atomic<bool> *stop) { return stop != nullptr && stop->load(std::memory_order_relaxed); }
 constexpr int32_t largest_d_without_dot_products = 3;
 
 struct shared_work {
@@ -54,6 +51,7 @@ struct shared_work {
     std::atomic<uint8_t> *chunk_done;  // one flag per chunk of patterns
     decisions_ready on_ready;
     void *context;
+    const std::atomic<bool> *stop;  // set: take no more patterns
     // The norm's and the kernel's functions, resolved once for the run.
     distance_function literal_distance;
     tile_distance_function tile_distances;  // null: every pattern is scored literally
@@ -63,11 +61,12 @@ struct shared_work {
     kernel_function kernel_value;
     kernel_tile_function kernel_tile;
     kernel_bound bound;
-    packed_templates packed;
+    const packed_templates *packed = nullptr;  // the model's; null on the pruned path
     const pruned_setup *pruned = nullptr;  // set: the tree serves every pattern
     const int32_t *order = nullptr;        // set: the k-th pattern decided is order[k]
     decision *decisions;
     std::atomic<int32_t> next_chunk{0};
+    std::atomic<int64_t> literal_patterns{0};
 };
 
 // The literal decision for one pattern, class by class along the sorted
@@ -75,7 +74,7 @@ struct shared_work {
 // literal evaluation does, without a score per class held anywhere.
 decision decide_literally(const shared_work &work, const double *pattern) {
     const engine_inputs &in = *work.in;
-    const packed_templates &packed = work.packed;
+    const packed_templates &packed = *work.packed;
     decision_rule rule;
     int32_t lane = 0;
     for (int32_t c = 0; c < in.M; ++c) {
@@ -93,7 +92,7 @@ decision decide_literally(const shared_work &work, const double *pattern) {
 // evaluation adds them.
 double literal_class_score(const shared_work &work, const double *pattern, int32_t c) {
     const engine_inputs &in = *work.in;
-    const packed_templates &packed = work.packed;
+    const packed_templates &packed = *work.packed;
     double score = 0.0;
     for (int32_t lane = packed.class_ends[c] - packed.class_sizes[c]; lane < packed.class_ends[c]; ++lane) {
         const double *row = in.templates[packed.template_of_lane[lane]];
@@ -141,7 +140,7 @@ struct class_stream {
                 kernels.running_sensitivity[l] = 0.0;
             }
             rule.take(value,
-                      class_score_bound(work.bound, sensitivity, value, work.packed.class_sizes[open_class]));
+                      class_score_bound(work.bound, sensitivity, value, work.packed->class_sizes[open_class]));
         }
         while (rule.next_class() < next) rule.take(0.0, 0.0);
         open_class = -1;
@@ -179,7 +178,7 @@ struct class_stream {
 // lanes to the pattern's stream.
 void add_distances(const shared_work &work, int32_t tile, const double *distance, class_stream *stream) {
     const engine_inputs &in = *work.in;
-    const packed_templates &packed = work.packed;
+    const packed_templates &packed = *work.packed;
     const int32_t first = tile * tile_lanes;
     const int32_t *kind = packed.block_kind + tile * tile_blocks;
     bool one_class = kind[0] >= 0;
@@ -209,7 +208,7 @@ int valid_lanes(const engine_inputs &in, int32_t tile) {
 void add_tiles_in_groups(const shared_work &work, int32_t begin, int32_t end, class_stream *streams, int count,
                          const double *const *rows) {
     const engine_inputs &in = *work.in;
-    const packed_templates &packed = work.packed;
+    const packed_templates &packed = *work.packed;
     // Calls take group_patterns patterns; the places of missing ones repeat the first.
     gram_pattern centred[group_patterns];
     const double *patterns[group_patterns];
@@ -267,11 +266,11 @@ int decide_group(const shared_work &work, int32_t first, int32_t end, class_stre
         streams[k].usable = work.tile_distances != nullptr;
         if (work.gram == nullptr) continue;
         const double *pattern = in.patterns[first + k];
-        streams[k].for_gram = {streams[k].centred, centre_row(pattern, work.packed.centre, in.d, streams[k].centred, 1),
+        streams[k].for_gram = {streams[k].centred, centre_row(pattern, work.packed->centre, in.d, streams[k].centred, 1),
                                pattern};
     }
     if (work.tile_distances != nullptr) {
-        const int32_t tiles = work.packed.blocks / tile_blocks;
+        const int32_t tiles = work.packed->blocks / tile_blocks;
         const int32_t pass = tiles_per_pass(in.d);
         for (int32_t begin = 0; begin < tiles; begin += pass) {
             const int32_t end = std::min(tiles, begin + pass);
@@ -317,6 +316,7 @@ void work(shared_work *work, class_stream *streams, bool reporting) {
     progress made;
     int64_t literal = 0;
     for (;;) {
+        if (stopped(work->stop)) break;
         const int32_t first = work->next_chunk.fetch_add(patterns_per_chunk);
         if (first >= work->in->P) break;
         literal += decide_group(*work, first, std::min<int32_t>(work->in->P, first + patterns_per_chunk), streams);
@@ -324,11 +324,12 @@ void work(shared_work *work, class_stream *streams, bool reporting) {
         // Out of order, the decisions are made without a gap only at the end.
         if (reporting && work->order == nullptr) made.report(work);
     }
-    literal_patterns.fetch_add(literal);
+    work->literal_patterns.fetch_add(literal);
 }
 
-int thread_count_for(int32_t P) {
+int thread_count_for(int requested_threads, int32_t P) {
 #if defined(VENDRAL_SINGLE_THREAD)
+    (void)requested_threads;
     (void)P;
     return 1;
 #else
@@ -360,129 +361,138 @@ void run_workers(shared_work *shared, class_stream *streams, int streams_per_thr
 #endif
 }
 
-bool decide_fast(const engine_inputs &in, decision *decisions, decisions_ready on_ready, void *context) {
+classify_status decide_fast(const engine_inputs &in, const engine_run &run, decision *decisions,
+                            classify_counts *counts) {
+    const allocator &memory = run.memory;
     shared_work shared;
     shared.in = &in;
-    shared.on_ready = on_ready;
-    shared.context = context;
+    shared.on_ready = run.on_ready;
+    shared.context = run.context;
+    shared.stop = run.options.stop;
+    const int width = vector_width(run.options.vector_width);
     const norm_row &norm = norm_for(in.p);
     const kernel_row &kernel = kernel_table[in.kernel_type];
     shared.literal_distance = norm.literal;
-    shared.tile_distances = norm.tile_for_width ? norm.tile_for_width() : nullptr;
-    shared.group_distances = norm.group_for_width ? norm.group_for_width() : nullptr;
+    shared.tile_distances = norm.tile_for_width ? norm.tile_for_width(width) : nullptr;
+    shared.group_distances = norm.group_for_width ? norm.group_for_width(width) : nullptr;
     shared.distance_error = norm.error_bound(in.d);
     shared.kernel_value = kernel.value;
-    shared.kernel_tile = kernel.tile_for_width();
+    shared.kernel_tile = kernel.tile_for_width(width);
     shared.bound = kernel.bound(shared.distance_error);
     // Beyond millions of columns the bounds stop being safe: literal throughout.
     if (!shared.bound.valid) shared.tile_distances = nullptr;
     shared.decisions = decisions;
-    const int threads = thread_count_for(in.P);
+    const int threads = thread_count_for(run.options.threads, in.P);
     pruned_run pruned;
     const pruned_start start = shared.tile_distances == nullptr
                                    ? pruned_start::declined
-                                   : start_pruned_run(in, kernel, norm, selected_pruning, threads, &pruned);
-    if (start == pruned_start::out_of_memory) return false;
+                                   : start_pruned_run(in, kernel, norm, run.options.prune, threads, width, run.parts,
+                                                      memory, &pruned);
+    if (start == pruned_start::out_of_memory) return classify_status::out_of_memory;
     if (start == pruned_start::started) shared.pruned = &pruned.setup;
     // Nearby patterns one after the other: the leaves one visits are in
     // cache for the next (a fifth off the patterns' time on W5).
     int32_t *order = nullptr;
     if (shared.pruned != nullptr && !in.progress_shown) {
-        order = static_cast<int32_t *>(host_calloc(2 * static_cast<size_t>(std::max<int32_t>(in.P, 1)), sizeof(int32_t)));
+        order = static_cast<int32_t *>(memory.zeroed(2 * static_cast<size_t>(std::max<int32_t>(in.P, 1)), sizeof(int32_t)));
         if (order == nullptr) {
-            end_pruned_run(&pruned);
-            return false;
+            end_pruned_run(&pruned, memory);
+            return classify_status::out_of_memory;
         }
         order_patterns_by_leaf(pruned.setup, order, order + in.P);
         shared.order = order;
     }
-    // With no templates or no patterns there is nothing to centre (and d
-    // may be anything: the buffers below grow with it). With three columns
-    // or fewer the differences themselves are cheaper than dot products and
-    // their checks (single thread, d = 1: 1.9 against 3.3 ns per pair with
-    // AVX2, 1.4 against 2.6 with AVX-512; even at d = 4).
-    const bool dot_products = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 && in.P > 0 &&
-                              in.d > largest_d_without_dot_products && shared.pruned == nullptr;
-    shared.gram = dot_products ? norm.gram_for_width() : nullptr;
-    // The tree holds its own columns and does without the packed copy.
-    if (shared.pruned == nullptr && !pack_templates(in, shared.tile_distances != nullptr, shared.gram != nullptr,
-                                                    &shared.packed)) {
-        host_free(order);
-        end_pruned_run(&pruned);
-        return false;
+    // With no templates there is nothing to centre (and d may be anything:
+    // the buffers below grow with it). With three columns or fewer the
+    // differences themselves are cheaper than dot products and their checks
+    // (single thread, d = 1: 1.9 against 3.3 ns per pair with AVX2, 1.4
+    // against 2.6 with AVX-512; even at d = 4). The model packs its
+    // templates once, the same way for every call.
+    const bool centred = shared.tile_distances != nullptr && norm.gram_for_width && in.N > 0 &&
+                         in.d > largest_d_without_dot_products;
+    shared.gram = centred && shared.pruned == nullptr ? norm.gram_for_width(width) : nullptr;
+    // The tree holds its own columns and does without the packed copy; with
+    // no patterns nothing is read.
+    if (shared.pruned == nullptr && in.P > 0) {
+        shared.packed = packed_of(run.parts, in, shared.tile_distances != nullptr, centred, memory);
+        if (shared.packed == nullptr) {
+            memory.release(order);
+            end_pruned_run(&pruned, memory);
+            return classify_status::out_of_memory;
+        }
     }
     // A stream is larger than a cache line, so threads share none but at
     // their edges.
     // No more streams (each with its centred pattern) than patterns.
     const int streams_per_thread = static_cast<int>(std::min<int32_t>(patterns_per_chunk, std::max<int32_t>(in.P, 1)));
     const size_t stream_count = static_cast<size_t>(streams_per_thread) * threads;
-    void *streams = host_calloc(stream_count, sizeof(class_stream));
-    auto *centred = static_cast<double *>(
-        host_calloc(shared.gram != nullptr ? stream_count * std::max<int32_t>(in.d, 1) : 1, sizeof(double)));
+    void *streams = memory.zeroed(stream_count, sizeof(class_stream));
+    auto *centred_rows = static_cast<double *>(
+        memory.zeroed(shared.gram != nullptr ? stream_count * std::max<int32_t>(in.d, 1) : 1, sizeof(double)));
     const int32_t chunks = (in.P + patterns_per_chunk - 1) / patterns_per_chunk;
-    void *flags = host_calloc(static_cast<size_t>(std::max<int32_t>(chunks, 1)), sizeof(std::atomic<uint8_t>));
-    const bool have_memory = streams != nullptr && centred != nullptr && flags != nullptr;
+    void *flags = memory.zeroed(static_cast<size_t>(std::max<int32_t>(chunks, 1)), sizeof(std::atomic<uint8_t>));
+    const bool have_memory = streams != nullptr && centred_rows != nullptr && flags != nullptr;
     if (have_memory) {
         shared.chunk_done = static_cast<std::atomic<uint8_t> *>(flags);
         for (int32_t c = 0; c < chunks; ++c) new (&shared.chunk_done[c]) std::atomic<uint8_t>(0);
         auto *stream = static_cast<class_stream *>(streams);
         for (size_t k = 0; k < stream_count; ++k) {
             new (&stream[k]) class_stream{};
-            stream[k].centred = centred + (shared.gram != nullptr ? k * in.d : 0);
+            stream[k].centred = centred_rows + (shared.gram != nullptr ? k * in.d : 0);
             stream[k].pruned = pruned.scratch != nullptr ? pruned.scratch + k / streams_per_thread : nullptr;
         }
-        on_ready(0, context);
+        shared.on_ready(0, shared.context);
         run_workers(&shared, stream, streams_per_thread, threads);
-        on_ready(in.P, context);
+        // Stopped before every chunk was taken: the decisions are incomplete.
+        if (shared.next_chunk.load() < in.P) {
+            memory.release(flags);
+            memory.release(order);
+            memory.release(centred_rows);
+            memory.release(streams);
+            end_pruned_run(&pruned, memory);
+            return classify_status::stopped;
+        }
+        shared.on_ready(in.P, shared.context);
         // Every template's class is always found: each pattern calls the
         // kernel N times.
-        flop_count +=
-            static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
+        counts->flops += static_cast<uint64_t>(in.N) * static_cast<uint64_t>(in.P) * kernel.flops_per_call;
+        counts->patterns_literal += shared.literal_patterns.load();
     }
-    host_free(flags);
-    host_free(order);
-    host_free(centred);
-    host_free(streams);
-    free_packed(&shared.packed);
-    pruned_patterns = end_pruned_run(&pruned);
-    return have_memory;
+    memory.release(flags);
+    memory.release(order);
+    memory.release(centred_rows);
+    memory.release(streams);
+    counts->patterns_pruned += end_pruned_run(&pruned, memory);
+    return have_memory ? classify_status::classified : classify_status::out_of_memory;
 }
 
-bool decide_literal(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
-                    void *context) {
+classify_status decide_literal(const engine_inputs &in, const engine_run &run, decision *decisions,
+                               classify_counts *counts) {
     auto *scores = static_cast<double *>(
-        host_calloc(static_cast<size_t>(std::max<int32_t>(in.M, 1)), sizeof(double)));
-    if (scores == nullptr) return false;
-    on_ready(0, context);
+        run.memory.zeroed(static_cast<size_t>(std::max<int32_t>(in.M, 1)), sizeof(double)));
+    if (scores == nullptr) return classify_status::out_of_memory;
+    run.on_ready(0, run.context);
     for (int32_t n = 0; n < in.P; ++n) {
-        score_pattern_literal(in.N, in.d, in.templates, in.class_of_template, in.kernel_type, in.p,
-                              in.h, in.patterns[n], in.M, scores);
+        if (stopped(run.options.stop)) {
+            run.memory.release(scores);
+            return classify_status::stopped;
+        }
+        score_pattern_literal(in.N, in.d, in.templates, in.class_of_template, in.kernel_type, in.p, in.h,
+                              in.patterns[n], in.M, scores, &counts->flops);
         decisions[n] = decide(scores, in.M);
-        on_ready(n + 1, context);
+        run.on_ready(n + 1, run.context);
     }
-    literal_patterns = in.P;
-    host_free(scores);
-    return true;
+    counts->patterns_literal += in.P;
+    run.memory.release(scores);
+    return classify_status::classified;
 }
 
 }  // namespace
 
-void set_evaluation(evaluation mode) { selected_evaluation = mode; }
-
-void set_thread_count(int threads) { requested_threads = threads; }
-
-void set_pruning(pruning mode) { selected_pruning = mode; }
-
-int64_t patterns_decided_pruned() { return pruned_patterns.load(); }
-
-int64_t patterns_scored_literally() { return literal_patterns.load(); }
-
-bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
-                     void *context) {
-    literal_patterns = 0;
-    pruned_patterns = 0;
-    return selected_evaluation == evaluation::literal ? decide_literal(in, decisions, on_ready, context)
-                                                      : decide_fast(in, decisions, on_ready, context);
+classify_status decide_patterns(const engine_inputs &in, const engine_run &run, decision *decisions,
+                                classify_counts *counts) {
+    return run.options.mode == evaluation::literal ? decide_literal(in, run, decisions, counts)
+                                                   : decide_fast(in, run, decisions, counts);
 }
 
 }  // namespace vendral

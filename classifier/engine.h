@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "decision.h"
+#include "model.h"
 
 namespace vendral {
 
@@ -28,44 +29,28 @@ struct engine_inputs {
     bool progress_shown = true;
 };
 
-enum class evaluation { fast, literal };
+struct model_parts;
 
-// Whether the fast evaluation of the gaussian and laplacian kernels visits
-// the templates through a tree of bounding boxes, skipping those too far to
-// matter
-// (pruned_scores.h): automatic (where it applies and the first patterns show
-// it pays), always (wherever it applies), eager (always, and visiting as
-// little as possible, which leaves most decisions to the bounds on skipped
-// nodes and to literal class scores; for tests), never. The outputs do not
-// depend on it.
-enum class pruning { automatic, always, eager, never };
-void set_pruning(pruning mode);
+// One run of the engine: the caller's options, where its memory comes from,
+// and the model's parts it may make or use.
+struct engine_run {
+    const classify_options &options;
+    const allocator &memory;
+    model_parts &parts;
+    // Told as decisions are made (see decisions_ready); in pattern order only
+    // when in.progress_shown.
+    decisions_ready on_ready;
+    void *context;
+};
 
-// Which evaluation runs and on how many threads (0: one per processor).
-// The outputs do not depend on either; tests and benchmarks compare them.
-void set_evaluation(evaluation mode);
-void set_thread_count(int threads);
-
-// How many patterns the last run scored literally: all of them in the literal
-// evaluation, those too close to call on the fast scores in the fast one.
-// For tests and benchmarks; users never see it.
-int64_t patterns_scored_literally();
-
-// How many patterns the last run decided on the pruned path.
-int64_t patterns_decided_pruned();
-
-// Told, on the calling thread, that decisions[0..ready) are made: first with
-// ready == 0 once the run has all its memory, then as ready grows, last with
-// ready == P. The run's progress lines are printed from it, in order, while
-// later patterns are still being scored.
-using decisions_ready = void (*)(int32_t ready, void *context);
-
-// Fills decisions[0..P) and adds the kernels' operation count to flop_count.
-// All memory comes from the host, on the calling thread, before any worker
-// starts. Returns false, with nothing left allocated and on_ready never
-// called, when memory is short.
-bool decide_patterns(const engine_inputs &in, decision *decisions, decisions_ready on_ready,
-                     void *context);
+// Fills decisions[0..P) and adds the kernels' operation count to
+// counts->flops and the patterns taken literally and on the pruned path to
+// theirs. All memory comes from run.memory, on the calling thread, before
+// any worker starts. Returns out_of_memory, with nothing left allocated but
+// the model's parts and on_ready never called, when memory is short; stopped
+// when options.stop was set, the decisions then incomplete.
+classify_status decide_patterns(const engine_inputs &in, const engine_run &run, decision *decisions,
+                                classify_counts *counts);
 
 }  // namespace vendral
 

@@ -29,18 +29,18 @@ constexpr double general_largest_p = 64.0;
 // doubles; each writes tile_lanes distances and returns false when the first
 // valid_lanes of them include one the bound does not cover (a power sum that
 // underflowed or overflows, NaN).
-tile_distance_function absolutes_distances_for_width();
-tile_distance_function largest_distances_for_width();
-tile_distance_function squares_distances_for_width();
-tile_distance_function cubes_distances_for_width();
-tile_distance_function fourth_powers_distances_for_width();
-tile_distance_function general_powers_distances_for_width();
-group_distance_function absolutes_group_distances_for_width();
-group_distance_function largest_group_distances_for_width();
-group_distance_function squares_group_distances_for_width();
-group_distance_function cubes_group_distances_for_width();
-group_distance_function fourth_powers_group_distances_for_width();
-group_distance_function general_powers_group_distances_for_width();
+tile_distance_function absolutes_distances_for_width(int width);
+tile_distance_function largest_distances_for_width(int width);
+tile_distance_function squares_distances_for_width(int width);
+tile_distance_function cubes_distances_for_width(int width);
+tile_distance_function fourth_powers_distances_for_width(int width);
+tile_distance_function general_powers_distances_for_width(int width);
+group_distance_function absolutes_group_distances_for_width(int width);
+group_distance_function largest_group_distances_for_width(int width);
+group_distance_function squares_group_distances_for_width(int width);
+group_distance_function cubes_group_distances_for_width(int width);
+group_distance_function fourth_powers_group_distances_for_width(int width);
+group_distance_function general_powers_group_distances_for_width(int width);
 
 }  // namespace vendral
 

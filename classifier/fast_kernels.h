@@ -62,10 +62,10 @@ struct kernel_bound {
 
 // The rows' fast side (classifier.h): tile functions at the vector width in
 // use, and bounds for distances within distance_error of the literal ones.
-kernel_tile_function gaussian_tile_for_width();
-kernel_tile_function squared_sinc_tile_for_width();
-kernel_tile_function laplacian_tile_for_width();
-kernel_tile_function cauchy_tile_for_width();
+kernel_tile_function gaussian_tile_for_width(int width);
+kernel_tile_function squared_sinc_tile_for_width(int width);
+kernel_tile_function laplacian_tile_for_width(int width);
+kernel_tile_function cauchy_tile_for_width(int width);
 kernel_bound gaussian_bound(double distance_error);
 kernel_bound squared_sinc_bound(double distance_error);
 kernel_bound laplacian_bound(double distance_error);

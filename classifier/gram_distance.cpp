@@ -153,7 +153,7 @@ VENDRAL_WIDTH_VARIANTS(gram_tiles, int,
 
 }  // namespace
 
-gram_distance_function gram_distances_for_width() { return gram_tiles_for_width(); }
+gram_distance_function gram_distances_for_width(int width) { return gram_tiles_for_width(width); }
 
 double centre_row(const double *row, const double *centre, int32_t d, double *centred, int32_t stride) {
     double norm = 0.0;

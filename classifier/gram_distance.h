@@ -40,7 +40,7 @@ constexpr int gram_patterns = 4;
 // covers (it is then scored literally).
 using gram_distance_function = int (*)(const gram_tile &tile, const gram_pattern *patterns, int32_t d,
                                        int valid_lanes, double *distances);
-gram_distance_function gram_distances_for_width();
+gram_distance_function gram_distances_for_width(int width);
 
 // Writes row - centre into centred (every stride-th double) and returns the
 // sum of the squares of what it wrote.

@@ -1,12 +1,16 @@
-// The narrow seam through which the engine reaches its host: call-scoped
-// memory, the console and the operation counter. host/host_services.cpp
-// implements it over the MEX API; nothing in classifier/ sees the host itself.
-// Every function here must be called from the host's thread only.
+// The narrow seam through which the module's run reaches its host:
+// call-scoped memory, the console and the operation counter.
+// host/host_services.cpp implements it over the MEX API; nothing in
+// classifier/ sees the host itself, and the engine and its models see only
+// an allocator. Every function here must be called from the host's thread
+// only.
 #ifndef VENDRAL_CLASSIFIER_HOST_SERVICES_H
 #define VENDRAL_CLASSIFIER_HOST_SERVICES_H
 
 #include <cstddef>
 #include <cstdint>
+
+#include "model.h"
 
 namespace vendral {
 
@@ -18,6 +22,8 @@ void *host_malloc(size_t count, size_t size);
 // Resized block keeping its contents (null block: fresh allocation), or null.
 void *host_realloc(void *block, size_t bytes);
 void host_free(void *block);
+// The four above as an allocator, for a model that lives within the call.
+allocator host_allocator();
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))

@@ -4,25 +4,23 @@
 
 namespace vendral {
 
-uint64_t flop_count = 0;
-
-double kernel_gaussian(double x, double h) {
-    flop_count += 4;
+double kernel_gaussian(double x, double h, uint64_t *flop_count) {
+    *flop_count += 4;
     return gaussian_value(x, h);
 }
 
-double kernel_squared_sinc(double x, double h) {
-    flop_count += 5;
+double kernel_squared_sinc(double x, double h, uint64_t *flop_count) {
+    *flop_count += 5;
     return squared_sinc_value(x, h);
 }
 
-double kernel_laplacian(double x, double h) {
-    flop_count += 2;
+double kernel_laplacian(double x, double h, uint64_t *flop_count) {
+    *flop_count += 2;
     return laplacian_value(x, h);
 }
 
-double kernel_cauchy(double x, double h) {
-    flop_count += 4;
+double kernel_cauchy(double x, double h, uint64_t *flop_count) {
+    *flop_count += 4;
     return cauchy_value(x, h);
 }
 

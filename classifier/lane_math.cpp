@@ -47,14 +47,18 @@ VENDRAL_WIDTH_VARIANTS(sines_lanes, void, (const double *in, double *out, int32_
 
 }  // namespace
 
-void cube_roots_of_sums(const double *in, double *out, int32_t count) { cube_roots_lanes_for_width()(in, out, count); }
-
-void fourth_roots_of_sums(const double *in, double *out, int32_t count) {
-    fourth_roots_lanes_for_width()(in, out, count);
+void cube_roots_of_sums(const double *in, double *out, int32_t count, int width) {
+    cube_roots_lanes_for_width(width)(in, out, count);
 }
 
-void sines(const double *in, double *out, int32_t count) { sines_lanes_for_width()(in, out, count); }
+void fourth_roots_of_sums(const double *in, double *out, int32_t count, int width) {
+    fourth_roots_lanes_for_width(width)(in, out, count);
+}
 
-void natural_logs(const double *in, double *out, int32_t count) { natural_logs_lanes_for_width()(in, out, count); }
+void sines(const double *in, double *out, int32_t count, int width) { sines_lanes_for_width(width)(in, out, count); }
+
+void natural_logs(const double *in, double *out, int32_t count, int width) {
+    natural_logs_lanes_for_width(width)(in, out, count);
+}
 
 }  // namespace vendral

@@ -216,10 +216,10 @@ VENDRAL_LANE_INLINE typename simd<W>::value sine(typename simd<W>::value v) {
 
 // The functions above over count values (a multiple of 8), at the vector
 // width of multiversion.h. For tests.
-void cube_roots_of_sums(const double *in, double *out, int32_t count);
-void fourth_roots_of_sums(const double *in, double *out, int32_t count);
-void sines(const double *in, double *out, int32_t count);
-void natural_logs(const double *in, double *out, int32_t count);
+void cube_roots_of_sums(const double *in, double *out, int32_t count, int width);
+void fourth_roots_of_sums(const double *in, double *out, int32_t count, int width);
+void sines(const double *in, double *out, int32_t count, int width);
+void natural_logs(const double *in, double *out, int32_t count, int width);
 
 }  // namespace vendral
 

@@ -11,7 +11,7 @@ namespace vendral {
 
 void score_pattern_literal(int32_t N, int32_t d, const double *const *templates,
                            const int32_t *class_of_template, int kernel_type, double p,
-                           double h, const double *pattern, int32_t M, double *scores);
+                           double h, const double *pattern, int32_t M, double *scores, uint64_t *flop_count);
 
 }  // namespace vendral
 

@@ -22,32 +22,30 @@
 
 namespace vendral {
 
-// The vector width, in doubles, the hot functions run with here: 8, 4, 2 or 1.
-int vector_width();
-
-// Runs the narrower variants instead (0: the widest the processor has), so
-// that tests can hold each variant to the literal evaluation. Not during a run.
-void limit_vector_width(int width);
+// The vector width, in doubles, the hot functions run with here: 8, 4, 2 or
+// 1, the widest the processor has, or the widest not above limit when limit
+// is above 0 (so that tests can hold each variant to the literal evaluation).
+int vector_width(int limit = 0);
 
 }  // namespace vendral
 
 // Defines name##_baseline (and, where the processor may have them,
 // name##_avx2 and name##_avx512) running the template `body` at that width
-// and returning its `result`, and name##_for_width() returning the one for
-// vector_width(). Callers resolve it once per run, not per call.
+// and returning its `result`, and name##_for_width(width) returning the one
+// for a width that vector_width() gave. Callers resolve it once per run, not
+// per call.
 #if defined(VENDRAL_DISPATCH)
 #define VENDRAL_WIDTH_VARIANTS(name, result, signature, arguments, body)                       \
     result name##_baseline signature { return body<VENDRAL_BASELINE_WIDTH> arguments; }      \
     VENDRAL_TARGET_AVX2 result name##_avx2 signature { return body<4> arguments; }           \
     VENDRAL_TARGET_AVX512 result name##_avx512 signature { return body<8> arguments; }       \
-    result(*name##_for_width()) signature {                                                 \
-        const int width = vector_width();                                                    \
+    result(*name##_for_width(int width)) signature {                                        \
         return width == 8 ? name##_avx512 : width == 4 ? name##_avx2 : name##_baseline;      \
     }
 #else
 #define VENDRAL_WIDTH_VARIANTS(name, result, signature, arguments, body)                       \
     result name##_baseline signature { return body<VENDRAL_BASELINE_WIDTH> arguments; }      \
-    result(*name##_for_width()) signature { return name##_baseline; }
+    result(*name##_for_width(int)) signature { return name##_baseline; }
 #endif
 
 #endif  // VENDRAL_CLASSIFIER_MULTIVERSION_H

@@ -31,14 +31,14 @@ struct norm_row {
     bool (*selects)(double p);  // exact comparison; the last row takes every p
     distance_function literal;
     // Vectorised at the vector width in use; null: the literal distance throughout.
-    tile_distance_function (*tile_for_width)();
-    group_distance_function (*group_for_width)();  // null exactly where tile_for_width is
+    tile_distance_function (*tile_for_width)(int width);
+    group_distance_function (*group_for_width)(int width);  // null exactly where tile_for_width is
     // Relative bound on |tile distance - literal distance| over d columns
     // (0: the same bits), for the tile or the dot-product distances.
     double (*error_bound)(int32_t d);
     // Distances from dot products of centred rows, which the engine then
     // prefers to the tile function; null where there are none.
-    gram_distance_function (*gram_for_width)();
+    gram_distance_function (*gram_for_width)(int width);
 };
 
 constexpr int norm_count = 7;

@@ -4,19 +4,18 @@
 
 #include "fast_distance.h"
 #include "gram_distance.h"
-#include "host_services.h"
 
 namespace vendral {
 
-void free_packed(packed_templates *packed) {
-    host_free(packed->columns);
-    host_free(packed->centre);
-    host_free(packed->lane_norms);
-    host_free(packed->class_of_lane);
-    host_free(packed->template_of_lane);
-    host_free(packed->block_kind);
-    host_free(packed->class_sizes);
-    host_free(packed->class_ends);
+void free_packed(packed_templates *packed, const allocator &memory) {
+    memory.release(packed->columns);
+    memory.release(packed->centre);
+    memory.release(packed->lane_norms);
+    memory.release(packed->class_of_lane);
+    memory.release(packed->template_of_lane);
+    memory.release(packed->block_kind);
+    memory.release(packed->class_sizes);
+    memory.release(packed->class_ends);
     *packed = packed_templates{};
 }
 
@@ -43,29 +42,33 @@ void find_centre(const engine_inputs &in, double *centre) {
 
 }  // namespace
 
-bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, packed_templates *packed) {
+bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, const allocator &memory,
+                    packed_templates *packed) {
     // Whole tiles: the lanes past N hold zeros and are never counted.
     const int64_t tiles = (static_cast<int64_t>(in.N) + tile_lanes - 1) / tile_lanes;
     const auto blocks = static_cast<int32_t>(tiles * tile_blocks);
     const size_t lanes = static_cast<size_t>(blocks) * block_lanes;
     const size_t classes = static_cast<size_t>(std::max<int32_t>(in.M, 1));
     packed->blocks = blocks;
+    packed->bytes = (with_columns ? lanes * in.d * sizeof(double) : 0) +
+                    (centred ? (in.d + lanes) * sizeof(double) : 0) + 2 * lanes * sizeof(int32_t) +
+                    blocks * sizeof(int32_t) + 2 * classes * sizeof(int32_t);
     if (with_columns)
-        packed->columns = static_cast<double *>(host_calloc(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
+        packed->columns = static_cast<double *>(memory.zeroed(std::max<size_t>(lanes * in.d, 1), sizeof(double)));
     if (centred) {
-        packed->centre = static_cast<double *>(host_calloc(std::max<int32_t>(in.d, 1), sizeof(double)));
-        packed->lane_norms = static_cast<double *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(double)));
+        packed->centre = static_cast<double *>(memory.zeroed(std::max<int32_t>(in.d, 1), sizeof(double)));
+        packed->lane_norms = static_cast<double *>(memory.zeroed(std::max<size_t>(lanes, 1), sizeof(double)));
     }
-    packed->class_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
-    packed->template_of_lane = static_cast<int32_t *>(host_calloc(std::max<size_t>(lanes, 1), sizeof(int32_t)));
-    packed->block_kind = static_cast<int32_t *>(host_calloc(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
-    packed->class_sizes = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
-    packed->class_ends = static_cast<int32_t *>(host_calloc(classes, sizeof(int32_t)));
+    packed->class_of_lane = static_cast<int32_t *>(memory.zeroed(std::max<size_t>(lanes, 1), sizeof(int32_t)));
+    packed->template_of_lane = static_cast<int32_t *>(memory.zeroed(std::max<size_t>(lanes, 1), sizeof(int32_t)));
+    packed->block_kind = static_cast<int32_t *>(memory.zeroed(std::max<int32_t>(blocks, 1), sizeof(int32_t)));
+    packed->class_sizes = static_cast<int32_t *>(memory.zeroed(classes, sizeof(int32_t)));
+    packed->class_ends = static_cast<int32_t *>(memory.zeroed(classes, sizeof(int32_t)));
     int32_t *next_slot = packed->class_ends;  // each class's next lane, then its end
     if ((with_columns && !packed->columns) || (centred && (!packed->centre || !packed->lane_norms)) ||
         !packed->class_of_lane || !packed->template_of_lane || !packed->block_kind || !packed->class_sizes ||
         !packed->class_ends) {
-        free_packed(packed);
+        free_packed(packed, memory);
         return false;
     }
     if (centred) find_centre(in, packed->centre);

@@ -8,6 +8,7 @@
 #ifndef VENDRAL_CLASSIFIER_PACKED_TEMPLATES_H
 #define VENDRAL_CLASSIFIER_PACKED_TEMPLATES_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine.h"
@@ -24,6 +25,7 @@ struct packed_templates {
     int32_t *class_sizes = nullptr;
     int32_t *class_ends = nullptr;      // the lane after each class's last: its lanes end there
     int32_t blocks = 0;
+    size_t bytes = 0;  // held in all
 };
 
 // block_kind: a class index when a full block holds that class only; else
@@ -34,9 +36,10 @@ constexpr int32_t singleton_block = -2;  // a full block of classes of one templ
 // Packs the templates, with their columns when with_columns (the tile
 // functions read them), centred on the templates' mean with each lane's sum
 // of squares when centred (the dot-product distances read them). All memory
-// from the host; false, with nothing left allocated, when it is short.
-bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, packed_templates *packed);
-void free_packed(packed_templates *packed);
+// from memory; false, with nothing left allocated, when it is short.
+bool pack_templates(const engine_inputs &in, bool with_columns, bool centred, const allocator &memory,
+                    packed_templates *packed);
+void free_packed(packed_templates *packed, const allocator &memory);
 
 }  // namespace vendral
 

@@ -57,7 +57,6 @@
 #include <cmath>
 
 #include "fast_distance.h"
-#include "host_services.h"
 #include "kernel_values.h"
 #include "worker_parts.h"
 
@@ -378,10 +377,12 @@ struct traversal {
 
 }  // namespace
 
-bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, int threads) {
+bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm) {
     const bool falls_fast = kernel.value == gaussian_value || kernel.value == laplacian_value;
-    if (!falls_fast || norm.tile_for_width == nullptr || in.N < 1 || in.d < 1 || in.d > max_pruned_columns)
-        return false;
+    return falls_fast && norm.tile_for_width != nullptr && in.N >= 1 && in.d >= 1 && in.d <= max_pruned_columns;
+}
+
+bool templates_all_finite(const engine_inputs &in, int threads) {
     // Every value read: the threads take a slice of the rows each.
     const int parts = std::max(1, std::min({threads, most_finite_check_parts, in.N / fewest_rows_per_finite_check}));
     bool finite[most_finite_check_parts];
@@ -403,25 +404,25 @@ bool pruning_may_pay(const engine_inputs &in) {
     return in.d <= 12 && in.M <= 64 && in.N >= 16 * leaf_templates && in.P >= 64;
 }
 
-pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M) {
-    auto *scratch = static_cast<pruned_scratch *>(host_calloc(count, sizeof(pruned_scratch)));
+pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M, const allocator &memory) {
+    auto *scratch = static_cast<pruned_scratch *>(memory.zeroed(count, sizeof(pruned_scratch)));
     if (scratch == nullptr) return nullptr;
     bool complete = true;
     for (int t = 0; t < count; ++t) {
         // Room for every node, waiting or set aside.
         const size_t nodes = std::max(tree.node_count, 1);
         node_queue &waiting = scratch[t].waiting;
-        waiting.kernel = static_cast<double *>(host_calloc(nodes, sizeof(double)));
-        waiting.next = static_cast<int32_t *>(host_calloc(nodes, sizeof(int32_t)));
-        waiting.head = static_cast<int32_t *>(host_calloc(node_queue::buckets, sizeof(int32_t)));
+        waiting.kernel = static_cast<double *>(memory.zeroed(nodes, sizeof(double)));
+        waiting.next = static_cast<int32_t *>(memory.zeroed(nodes, sizeof(int32_t)));
+        waiting.head = static_cast<int32_t *>(memory.zeroed(node_queue::buckets, sizeof(int32_t)));
         if (waiting.head) std::fill_n(waiting.head, node_queue::buckets, -1);
-        scratch[t].aside = static_cast<int32_t *>(host_calloc(nodes, sizeof(int32_t)));
-        scratch[t].value = static_cast<double *>(host_calloc(4 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
-        scratch[t].is_exact = static_cast<uint8_t *>(host_calloc(std::max(M, 1), 1));
+        scratch[t].aside = static_cast<int32_t *>(memory.zeroed(nodes, sizeof(int32_t)));
+        scratch[t].value = static_cast<double *>(memory.zeroed(4 * static_cast<size_t>(std::max(M, 1)), sizeof(double)));
+        scratch[t].is_exact = static_cast<uint8_t *>(memory.zeroed(std::max(M, 1), 1));
         // The templates of a class whose literal score is needed: up to a
         // sixteenth of them all (beyond, the pattern is decided literally).
         scratch[t].exact_room = std::max<int32_t>(std::min<int32_t>(tree.lanes, 4096), tree.lanes / 16);
-        scratch[t].templates = static_cast<int32_t *>(host_calloc(scratch[t].exact_room, sizeof(int32_t)));
+        scratch[t].templates = static_cast<int32_t *>(memory.zeroed(scratch[t].exact_room, sizeof(int32_t)));
         complete = complete && waiting.kernel && waiting.next && waiting.head && scratch[t].aside && scratch[t].value && scratch[t].is_exact && scratch[t].templates;
         if (!scratch[t].value) continue;
         scratch[t].sensitivity = scratch[t].value + std::max(M, 1);
@@ -429,24 +430,24 @@ pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_
         scratch[t].exact = scratch[t].skipped + std::max(M, 1);
     }
     if (!complete) {
-        free_pruned_scratch(scratch, count);
+        free_pruned_scratch(scratch, count, memory);
         return nullptr;
     }
     return scratch;
 }
 
-void free_pruned_scratch(pruned_scratch *scratch, int count) {
+void free_pruned_scratch(pruned_scratch *scratch, int count, const allocator &memory) {
     if (scratch == nullptr) return;
     for (int t = 0; t < count; ++t) {
-        host_free(scratch[t].waiting.kernel);
-        host_free(scratch[t].waiting.next);
-        host_free(scratch[t].waiting.head);
-        host_free(scratch[t].aside);
-        host_free(scratch[t].value);
-        host_free(scratch[t].is_exact);
-        host_free(scratch[t].templates);
+        memory.release(scratch[t].waiting.kernel);
+        memory.release(scratch[t].waiting.next);
+        memory.release(scratch[t].waiting.head);
+        memory.release(scratch[t].aside);
+        memory.release(scratch[t].value);
+        memory.release(scratch[t].is_exact);
+        memory.release(scratch[t].templates);
     }
-    host_free(scratch);
+    memory.release(scratch);
 }
 
 namespace {
@@ -574,15 +575,15 @@ void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *
 }
 
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
-                              int threads, pruned_run *run) {
+                              int threads, int width, model_parts &parts, const allocator &memory, pruned_run *run) {
     if (mode == pruning::never || (mode == pruning::automatic && !pruning_may_pay(in)) ||
-        !pruning_applies(in, kernel, norm, threads))
+        !pruning_applies(in, kernel, norm) || !finite_templates(parts, in, threads))
         return pruned_start::declined;
     pruned_setup &setup = run->setup;
     setup.in = &in;
     setup.mode = mode;
-    setup.tile_distances = norm.tile_for_width();
-    setup.kernel_tile = kernel.tile_for_width();
+    setup.tile_distances = norm.tile_for_width(width);
+    setup.kernel_tile = kernel.tile_for_width(width);
     setup.kernel_value = kernel.value;
     setup.literal_distance = norm.literal;
     setup.box_floor = box_floor_for(in.d, in.p);
@@ -591,14 +592,11 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
     setup.distance_error = norm.gram_for_width ? distance_error_bound(in.d) : norm.error_bound(in.d);
     setup.bound = kernel.bound(setup.distance_error);
     if (!setup.bound.valid) return pruned_start::declined;
-    if (!build_template_tree(in, threads, &run->tree)) return pruned_start::out_of_memory;
-    setup.tree = &run->tree;
+    setup.tree = tree_of(parts, in, threads, memory);
+    if (setup.tree == nullptr) return pruned_start::out_of_memory;
     run->threads = threads;
-    run->scratch = make_pruned_scratch(threads, run->tree, in.M);
-    if (run->scratch == nullptr) {
-        free_template_tree(&run->tree);
-        return pruned_start::out_of_memory;
-    }
+    run->scratch = make_pruned_scratch(threads, *setup.tree, in.M, memory);
+    if (run->scratch == nullptr) return pruned_start::out_of_memory;
     if (mode == pruning::automatic) {
         // The first patterns tell whether the tree skips enough: where it
         // visits most templates, brute force is faster. Every thread takes
@@ -618,19 +616,18 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
             run->scratch[t].patterns_decided = 0;
         }
         if (!(visited <= largest_visited_share * probes * in.N)) {
-            end_pruned_run(run);
+            end_pruned_run(run, memory);
             return pruned_start::declined;
         }
     }
     return pruned_start::started;
 }
 
-int64_t end_pruned_run(pruned_run *run) {
+int64_t end_pruned_run(pruned_run *run, const allocator &memory) {
     int64_t decided = 0;
     if (run->scratch != nullptr)
         for (int t = 0; t < run->threads; ++t) decided += run->scratch[t].patterns_decided;
-    free_pruned_scratch(run->scratch, run->threads);
-    free_template_tree(&run->tree);
+    free_pruned_scratch(run->scratch, run->threads, memory);
     *run = pruned_run{};
     return decided;
 }

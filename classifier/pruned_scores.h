@@ -14,6 +14,8 @@
 #include "decision.h"
 #include "engine.h"
 #include "fast_kernels.h"
+#include "model.h"
+#include "model_parts.h"
 #include "node_queue.h"
 #include "norms.h"
 #include "template_tree.h"
@@ -54,19 +56,21 @@ struct pruned_scratch {
 };
 
 // Whether the pruned evaluation serves this run exactly: a kernel falling
-// with the distance (gaussian, laplacian), a norm with a tile function,
-// finite templates, at most max_pruned_columns columns. The templates are
-// checked on up to `threads` threads.
+// with the distance (gaussian, laplacian), a norm with a tile function, at
+// most max_pruned_columns columns, and finite templates (the model knows).
 constexpr int32_t max_pruned_columns = 1024;
-bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, int threads);
+bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm);
+
+// Whether every template value is finite, checked on up to `threads` threads.
+bool templates_all_finite(const engine_inputs &in, int threads);
 
 // Whether the automatic choice tries the tree at all: few columns, few
 // classes, enough templates and patterns for the tree to pay.
 bool pruning_may_pay(const engine_inputs &in);
 
-// Scratch for `count` threads, from the host; null when memory is short.
-pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M);
-void free_pruned_scratch(pruned_scratch *scratch, int count);
+// Scratch for `count` threads, from memory; null when memory is short.
+pruned_scratch *make_pruned_scratch(int count, const template_tree &tree, int32_t M, const allocator &memory);
+void free_pruned_scratch(pruned_scratch *scratch, int count, const allocator &memory);
 
 // Decides one pattern: true on the tree; false when it was decided by the
 // literal evaluation instead, because a tile's distances cannot be bounded,
@@ -78,10 +82,10 @@ bool decide_pruned(const pruned_setup &setup, const double *pattern, pruned_scra
 // pattern order): order[0..P) from the tree of setup, leaf_of (P ints) as scratch.
 void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *leaf_of);
 
-// A run's pruned evaluation: its tree, and each thread's scratch.
+// A run's pruned evaluation: its setup over the model's tree, and each
+// thread's scratch.
 struct pruned_run {
     pruned_setup setup;
-    template_tree tree;
     pruned_scratch *scratch = nullptr;  // one per thread
     int threads = 0;
 };
@@ -89,12 +93,14 @@ struct pruned_run {
 enum class pruned_start { declined, started, out_of_memory };
 
 // Starts the pruned evaluation where it applies and (automatic mode) where
-// the first patterns show that it pays; everything from the host, nothing
-// left allocated unless started.
+// the first patterns show that it pays, over the model's tree (built now if
+// this is the first run to want it, then kept). The tile functions are
+// those of `width`. The scratch comes from memory, nothing of it left
+// allocated unless started.
 pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, pruning mode,
-                              int threads, pruned_run *run);
-// Frees it all; returns how many patterns it decided.
-int64_t end_pruned_run(pruned_run *run);
+                              int threads, int width, model_parts &parts, const allocator &memory, pruned_run *run);
+// Frees the run's scratch; returns how many patterns it decided.
+int64_t end_pruned_run(pruned_run *run, const allocator &memory);
 
 // The distance bound of a box (exposed for its test): no literal distance
 // from the pattern to a point of the box is smaller.

@@ -1,53 +1,45 @@
-#include "class_table.h"
 #include "classifier.h"
-#include "decision.h"
 #include "host_services.h"
-#include "engine.h"
+#include "model.h"
 
 namespace vendral {
-
-uint64_t comparison_count = 0;
 
 namespace {
 
 size_t at_least_one(int32_t count) { return count > 0 ? static_cast<size_t>(count) : 1; }
 
-// Turns decisions into result labels and progress lines, in pattern order,
-// as the engine reports them made.
+// Turns class indices into result labels and progress lines, in pattern
+// order, as the classification reports them made.
 struct outcome_printer {
-    const decision *decisions;
-    const class_table *classes;
+    const int32_t *class_of_pattern;
+    const int32_t *labels;  // the model's classes
+    int32_t M;
     double *result;
     int32_t P;
     int32_t unknown_label;
     int oflag;
     bool started = false;
     int32_t done = 0;
-    int32_t unclassified = 0;
 
     void take(int32_t ready) {
         if (!started) {
             started = true;
             if (oflag >= 2) {
-                host_printf("\nReference pattern set consists of %d classes.\n\n", classes->count);
+                host_printf("\nReference pattern set consists of %d classes.\n\n", M);
                 host_printf("\nList presentation of %d patterns:\n", P);
             }
         }
-        for (; done < ready; ++done) report(done + 1, decisions[done]);
+        for (; done < ready; ++done) report(done + 1, class_of_pattern[done]);
     }
 
-    void report(int32_t n, const decision &outcome) {
+    void report(int32_t n, int32_t winner) {
         if (oflag >= 3) host_printf("   Pattern #%d is being presented\n", n);
-        comparison_count += outcome.comparisons;
-        // With no classes at all there is no winner either: unclassifiable.
-        if (outcome.tie || outcome.nan_score || outcome.winner < 0) {
+        if (winner < 0) {
             result[n - 1] = static_cast<double>(unknown_label);
-            ++unclassified;
             if (oflag >= 2) host_printf("   Pattern #%d could not be classified\n", n);
         } else {
-            const int32_t label = classes->labels[outcome.winner];
-            result[n - 1] = static_cast<double>(label);
-            if (oflag >= 2) host_printf("   Pattern #%d classified as '%d'\n", n, label);
+            result[n - 1] = static_cast<double>(labels[winner]);
+            if (oflag >= 2) host_printf("   Pattern #%d classified as '%d'\n", n, labels[winner]);
         }
     }
 
@@ -56,44 +48,49 @@ struct outcome_printer {
 
 }  // namespace
 
-double *classify_patterns(int32_t N, int32_t d, const double *const *templates,
-                          const double *labels, int kernel_type, double p, double h, int32_t P,
-                          const double *const *patterns, int32_t unknown_label, int oflag) {
-    flop_count = 0;
-    comparison_count = 0;
+double *classify_patterns(int32_t N, int32_t d, const double *const *templates, const double *labels,
+                          int kernel_type, double p, double h, int32_t P, const double *const *patterns,
+                          int32_t unknown_label, int oflag, const classify_options &options,
+                          classify_counts *counts_out) {
     // Empty blocks are asked for as one element, so that null always means
     // the host is out of memory.
     auto *result = static_cast<double *>(host_calloc(at_least_one(P), sizeof(double)));
     if (result == nullptr) return nullptr;
     const int64_t start_ms = milliseconds_since_load();
 
-    class_table classes;
-    if (!build_class_table(N, labels, &classes)) {
+    // The working copies live as long as the call: the model keeps them as they are.
+    const allocator memory = host_allocator();
+    model *prepared = nullptr;
+    const model_definition definition{N, d, templates, labels, kernel_type, p, h, false};
+    if (prepare_model(definition, memory, &prepared) != model_status::prepared) {
         host_free(result);
         return nullptr;
     }
-    const int32_t M = classes.count;
-    // One decision per pattern: the patterns are scored in parallel, and
-    // their lines printed in order as the decisions come in.
-    auto *decisions = static_cast<decision *>(host_calloc(at_least_one(P), sizeof(decision)));
+    auto *class_of_pattern = static_cast<int32_t *>(host_malloc(at_least_one(P), sizeof(int32_t)));
+    const int32_t M = model_class_count(*prepared);
+    outcome_printer printer{class_of_pattern, model_class_labels(*prepared), M, result, P, unknown_label, oflag};
+    classify_options run = options;
+    run.on_ready = outcome_printer::ready;
+    run.context = &printer;
     // Below oflag 2 no line is printed per pattern: the order the patterns
     // are decided in is nobody's concern.
-    const engine_inputs in{N, d, templates, classes.class_of_template, M, kernel_type, p, h, P, patterns, oflag >= 2};
-    outcome_printer printer{decisions, &classes, result, P, unknown_label, oflag};
-    if (decisions == nullptr || !decide_patterns(in, decisions, outcome_printer::ready, &printer)) {
-        host_free(decisions);
-        free_class_table(&classes);
+    run.in_order = oflag >= 2;
+    classify_counts counts;
+    if (class_of_pattern == nullptr ||
+        classify(*prepared, P, d, patterns, run, class_of_pattern, &counts) != classify_status::classified) {
+        host_free(class_of_pattern);
+        release_model(prepared);
         host_free(result);
         return nullptr;
     }
-    const int32_t unclassified = printer.unclassified;
 
-    host_add_flops(flop_count + comparison_count);
+    if (counts_out != nullptr) *counts_out = counts;
+    host_add_flops(counts.flops + counts.comparisons);
     const int seconds = elapsed_whole_seconds(start_ms, milliseconds_since_load());
     if (oflag >= 1)
-        print_summary(kernel_type, p, P, M, unclassified, flop_count, comparison_count, seconds);
-    host_free(decisions);
-    free_class_table(&classes);
+        print_summary(kernel_type, p, P, M, counts.unclassified, counts.flops, counts.comparisons, seconds);
+    host_free(class_of_pattern);
+    release_model(prepared);
     return result;
 }
 

@@ -15,7 +15,6 @@
 
 #include "code_order.h"
 #include "fast_distance.h"
-#include "host_services.h"
 #include "worker_parts.h"
 
 namespace vendral {
@@ -283,12 +282,12 @@ struct block_layout {
 
 }  // namespace
 
-void free_template_tree(template_tree *tree) {
-    host_free(tree->block);
+void free_template_tree(template_tree *tree, const allocator &memory) {
+    memory.release(tree->block);
     *tree = template_tree{};
 }
 
-bool build_template_tree(const engine_inputs &in, int threads, template_tree *tree) {
+bool build_template_tree(const engine_inputs &in, int threads, const allocator &memory, template_tree *tree) {
     shape s;
     measure(in.N, &s);
     tree->d = in.d;
@@ -308,12 +307,13 @@ bool build_template_tree(const engine_inputs &in, int threads, template_tree *tr
     const size_t classes_at = layout.add(lanes, sizeof(int32_t));
     const size_t templates_at = layout.add(lanes, sizeof(int32_t));
     // Every part but the class sizes is written whole below.
-    char *block = layout.fits ? static_cast<char *>(host_malloc(layout.bytes, 1)) : nullptr;
+    char *block = layout.fits ? static_cast<char *>(memory.unzeroed(layout.bytes, 1)) : nullptr;
     if (block == nullptr) {
         *tree = template_tree{};
         return false;
     }
     tree->block = block;
+    tree->bytes = layout.bytes;
     tree->nodes = reinterpret_cast<tree_node *>(block + nodes_at);
     tree->boxes = reinterpret_cast<double *>(block + boxes_at);
     tree->class_counts = counted ? reinterpret_cast<int32_t *>(block + counts_at) : nullptr;
@@ -328,12 +328,12 @@ bool build_template_tree(const engine_inputs &in, int threads, template_tree *tr
     const bool sort_in_columns = lanes * d * sizeof(double) >= 2 * N * sizeof(keyed_template);
     keyed_template *sorting = sort_in_columns
                                   ? reinterpret_cast<keyed_template *>(tree->columns)
-                                  : static_cast<keyed_template *>(host_malloc(2 * N, sizeof(keyed_template)));
+                                  : static_cast<keyed_template *>(memory.unzeroed(2 * N, sizeof(keyed_template)));
     if (!sorting) {
-        free_template_tree(tree);
+        free_template_tree(tree, memory);
         return false;
     }
-    // From here to the end of the subtrees' build, no host service.
+    // From here to the end of the subtrees' build, no allocation.
     const int parts = std::max(1, std::min({threads, most_sort_parts, in.N / fewest_templates_per_part}));
     top_of_tree top;
     top.tree = tree;
@@ -348,7 +348,7 @@ bool build_template_tree(const engine_inputs &in, int threads, template_tree *tr
             builder{in, tree, at.index_at, at.class_at, at.end, at.node, row_block}.build(at.begin, at.end, at.first_lane);
         }
     });
-    if (!sort_in_columns) host_free(sorting);
+    if (!sort_in_columns) memory.release(sorting);
     top.join(builder{in, tree, nullptr, nullptr, 0, 0, nullptr}, 0, 0);
     if (counted)
         std::copy_n(tree->class_counts, in.M, tree->class_sizes);

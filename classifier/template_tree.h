@@ -6,6 +6,7 @@
 #ifndef VENDRAL_CLASSIFIER_TEMPLATE_TREE_H
 #define VENDRAL_CLASSIFIER_TEMPLATE_TREE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine.h"
@@ -40,14 +41,15 @@ struct template_tree {
     // The arrays above share one block: its edges are the only parts of it
     // a system that maps large blocks in huge pages maps in small ones.
     void *block = nullptr;
+    size_t bytes = 0;  // the block's
 };
 
-// The tree over the N templates of in, all memory from the host. False, with
+// The tree over the N templates of in, all memory from memory. False, with
 // nothing left allocated, when memory is short. The templates must be
 // finite (the boxes would not bound a NaN). Up to threads threads share the
 // work; the tree is the same whatever their number.
-bool build_template_tree(const engine_inputs &in, int threads, template_tree *tree);
-void free_template_tree(template_tree *tree);
+bool build_template_tree(const engine_inputs &in, int threads, const allocator &memory, template_tree *tree);
+void free_template_tree(template_tree *tree, const allocator &memory);
 
 }  // namespace vendral
 

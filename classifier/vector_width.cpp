@@ -15,15 +15,14 @@ int detect_vector_width() {
     return VENDRAL_BASELINE_WIDTH;
 }
 
-int width_limit = 0;
-
 }  // namespace
 
-int vector_width() {
+int vector_width(int limit) {
+    // Detected once, by whichever thread comes first; constant after.
     static const int detected = detect_vector_width();
-    return width_limit > 0 && width_limit < detected ? width_limit : detected;
+    if (limit <= 0 || limit >= detected) return detected;
+    // Only widths with a variant: 8, 4, the baseline's, 1.
+    return limit >= 4 ? 4 : limit >= VENDRAL_BASELINE_WIDTH ? VENDRAL_BASELINE_WIDTH : 1;
 }
-
-void limit_vector_width(int width) { width_limit = width; }
 
 }  // namespace vendral

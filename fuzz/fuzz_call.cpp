@@ -5,7 +5,8 @@
 #include <string>
 
 #include "call_encoding.h"
-#include "classifier/engine.h"
+#include "classifier/model.h"
+#include "host/module_entry.h"
 #include "reliability/call_invariants.h"
 
 namespace {
@@ -46,10 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &argument : decoded.arguments) call.arguments.push_back(argument.get());
     const auto before = reliability::snapshot(call.arguments);
     // More threads than processors too: the result must not depend on them.
-    vendral::set_thread_count(decoded.engine_threads);
-    vendral::set_evaluation(decoded.literal_evaluation ? vendral::evaluation::literal : vendral::evaluation::fast);
+    vendral::classify_options engine = vendral::module_options();
+    engine.threads = decoded.engine_threads;
+    engine.mode = decoded.literal_evaluation ? vendral::evaluation::literal : vendral::evaluation::fast;
 
-    const builtin_host::call_outcome outcome = builtin_host::call(call.nlhs, call.arguments, call.options);
+    const builtin_host::call_outcome outcome =
+        builtin_host::call(call.nlhs, call.arguments, call.options,
+                           [&engine](int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+                               vendral::run_module(nlhs, plhs, nrhs, prhs, engine);
+                           });
 
     const std::string problems = reliability::violations(call, before, outcome);
     if (!problems.empty()) {

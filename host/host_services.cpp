@@ -27,6 +27,17 @@ void *host_realloc(void *block, size_t bytes) { return mxRealloc(block, bytes); 
 
 void host_free(void *block) { mxFree(block); }
 
+namespace {
+
+void *zeroed(size_t count, size_t size, void *) { return host_calloc(count, size); }
+void *unzeroed(size_t count, size_t size, void *) { return host_malloc(count, size); }
+void *resized(void *block, size_t bytes, void *) { return host_realloc(block, bytes); }
+void release(void *block, void *) { host_free(block); }
+
+}  // namespace
+
+allocator host_allocator() { return {zeroed, unzeroed, resized, release, nullptr}; }
+
 void host_printf(const char *format, ...) {
     // Every line the engine prints is short; mexPrintf has no va_list form.
     char line[1024];

@@ -4,6 +4,7 @@
 #include "classifier/classifier.h"
 #include "host_api.h"
 #include "messages.h"
+#include "module_entry.h"
 
 using namespace vendral;
 
@@ -23,9 +24,24 @@ void raise(message_id id, const char *message) {
 
 }  // namespace
 
+namespace vendral {
+
+classify_options module_options() {
+    classify_options options;
+    options.threads = 0;
+    return options;
+}
+
+}  // namespace vendral
+
+extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+    run_module(nlhs, plhs, nrhs, prhs, module_options());
+}
+
 // The error service ends the call in the host; the returns after it are for
 // hosts whose error service comes back.
-extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+void vendral::run_module(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[], const classify_options &options,
+                         classify_counts *counts) {
     char message[message_buffer_size];
     run_arguments args;
     message_id failed_check = message_id::message_count;
@@ -54,7 +70,7 @@ extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
     }
 
     double *result = classify_patterns(N, d, templates, labels, args.kernel_type, args.p, args.h, P,
-                                       patterns, args.unknown_label, args.oflag);
+                                       patterns, args.unknown_label, args.oflag, options, counts);
     if (result == nullptr) {
         raise(message_id::out_of_memory, message);
         return;

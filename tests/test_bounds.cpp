@@ -65,10 +65,10 @@ std::vector<std::vector<double>> adversarial_rows(std::mt19937_64 &random, int d
 
 TEST(DistanceBounds, TileDistancesStayWithinTheRegimeBound) {
     std::mt19937_64 random(31);
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (const norm_row &norm : norm_table) {
             if (norm.tile_for_width == nullptr) continue;
-            const tile_distance_function distances = norm.tile_for_width();
+            const tile_distance_function distances = norm.tile_for_width(width);
             for (double p : every_regime) {
                 if (&norm_for(p) != &norm) continue;
                 for (int d : {1, 2, 3, 7, 16, 33})
@@ -94,9 +94,9 @@ TEST(DistanceBounds, TileDistancesStayWithinTheRegimeBound) {
 // matter) or above 2^1000 are flagged, and so are NaN, infinite and
 // subnormal differences; a zero sum from identical rows stays exact.
 TEST(DistanceBounds, GeneralPowerSumsOutsideTheirRangeAreFlagged) {
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (double p : {1.5, 7.25, 64.0}) {
-            const tile_distance_function distances = norm_for(p).tile_for_width();
+            const tile_distance_function distances = norm_for(p).tile_for_width(width);
             ASSERT_NE(distances, nullptr) << p;
             const std::vector<double> pattern{0.5, 0.0};
             std::vector<std::vector<double>> rows(tile_lanes, std::vector<double>{0.5, 1.0});
@@ -128,12 +128,12 @@ TEST(DistanceBounds, PatternGroupsGiveEachPatternsOwnDistancesAndFlags) {
     std::mt19937_64 random(57);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::uniform_int_distribution<int> scale(-100, 100);
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (const norm_row &norm : norm_table) {
             if (norm.tile_for_width == nullptr) continue;
             ASSERT_NE(norm.group_for_width, nullptr);
-            const tile_distance_function one = norm.tile_for_width();
-            const group_distance_function group = norm.group_for_width();
+            const tile_distance_function one = norm.tile_for_width(width);
+            const group_distance_function group = norm.group_for_width(width);
             for (double p : every_regime) {
                 if (&norm_for(p) != &norm) continue;
                 for (int d : {1, 5, 16}) {
@@ -174,9 +174,9 @@ TEST(DistanceBounds, PatternGroupsGiveEachPatternsOwnDistancesAndFlags) {
 }
 
 TEST(DistanceBounds, PowerSumsOutsideTheCoveredRangeAreFlaggedExceptExactZeros) {
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (double p : {2.0, 3.0, 4.0}) {
-            const tile_distance_function distances = norm_for(p).tile_for_width();
+            const tile_distance_function distances = norm_for(p).tile_for_width(width);
             std::vector<std::vector<double>> rows(tile_lanes, std::vector<double>{0.5, 0.0});
             const std::vector<double> pattern{0.5, 0.0};
             double fast[tile_lanes];
@@ -239,10 +239,10 @@ double perturbed(std::mt19937_64 &random, double x, double distance_error) {
 TEST(KernelBounds, EveryLaneStaysWithinItsKernelsBound) {
     std::mt19937_64 random(77);
     const double h = 1.3;
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (int k = 0; k < kernel_count; ++k) {
             const kernel_row &kernel = kernel_table[k];
-            const kernel_tile_function tile_function = kernel.tile_for_width();
+            const kernel_tile_function tile_function = kernel.tile_for_width(width);
             for (double distance_error : {0.0, norm_table[2].error_bound(16)}) {
                 SCOPED_TRACE(std::string(kernel.display_name) + " distance error " +
                              std::to_string(distance_error / u) + "u");
@@ -273,9 +273,9 @@ TEST(KernelBounds, EveryLaneStaysWithinItsKernelsBound) {
 TEST(KernelBounds, TileSummariesAreThoseOfTheirLanes) {
     std::mt19937_64 random(78);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (int kernel = 0; kernel < kernel_count; ++kernel) {
-            const kernel_tile_function tile_of = kernel_table[kernel].tile_for_width();
+            const kernel_tile_function tile_of = kernel_table[kernel].tile_for_width(width);
             for (int trial = 0; trial < 200; ++trial) {
                 double distance[kernel_lanes];
                 for (double &x : distance) x = std::ldexp(unit(random), static_cast<int>(8 * unit(random)) - 4);
@@ -303,11 +303,11 @@ TEST(KernelBounds, CauchyLanesAreTheLiteralArithmeticOnTheFastQuotient) {
     std::mt19937_64 random(78);
     std::uniform_real_distribution<double> unit(0.0, 3.0);
     const double h = 0.7;
-    at_every_width([&] {
+    at_every_width([&](int width) {
         double x[kernel_lanes];
         for (double &value : x) value = unit(random);
         kernel_tile out;
-        kernel_table[3].tile_for_width()(x, h, 0.0, false, &out);
+        kernel_table[3].tile_for_width(width)(x, h, 0.0, false, &out);
         for (int l = 0; l < kernel_lanes; ++l) {
             const double q = x[l] * (1.0 / h);
             const double square = q * q;
@@ -324,8 +324,9 @@ struct fast_score {
     double value = 0.0, sensitivity = 0.0;
 };
 
-fast_score class_sum(const kernel_row &kernel, const std::vector<double> &fast, double h, double distance_error) {
-    const kernel_tile_function tile_function = kernel.tile_for_width();
+fast_score class_sum(const kernel_row &kernel, const std::vector<double> &fast, double h, double distance_error,
+                     int width) {
+    const kernel_tile_function tile_function = kernel.tile_for_width(width);
     fast_score score;
     kernel_tile out{};
     const size_t whole = fast.size() / kernel_lanes * kernel_lanes;
@@ -352,7 +353,7 @@ fast_score class_sum(const kernel_row &kernel, const std::vector<double> &fast, 
 TEST(ScoreBounds, ClassSumsInTheEnginesOrderStayWithinTheClassBound) {
     std::mt19937_64 random(91);
     const double h = 0.9;
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (int k = 0; k < kernel_count; ++k) {
             const kernel_row &kernel = kernel_table[k];
             for (double distance_error : {0.0, norm_table[2].error_bound(16)})
@@ -375,7 +376,7 @@ TEST(ScoreBounds, ClassSumsInTheEnginesOrderStayWithinTheClassBound) {
                         for (double x : literal) fast.push_back(perturbed(random, x, distance_error));
                         double expected = 0.0;
                         for (double x : literal) expected += kernel.value(x, h);
-                        const fast_score score = class_sum(kernel, fast, h, distance_error);
+                        const fast_score score = class_sum(kernel, fast, h, distance_error, width);
                         const double allowed =
                             class_score_bound(kernel.bound(distance_error), score.sensitivity, score.value, n);
                         ASSERT_LE(std::fabs(score.value - expected), allowed)

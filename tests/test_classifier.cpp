@@ -13,6 +13,7 @@
 #include "classifier/class_table.h"
 #include "classifier/classifier.h"
 #include "classifier/decision.h"
+#include "classifier/host_services.h"
 
 using namespace vendral;
 
@@ -61,29 +62,33 @@ TEST(Distance, PowerTermsAndRootGoThroughTheLibrarysPow) {
 }
 
 TEST(Kernels, ValuesAtUnitDistanceAndWidth) {
-    EXPECT_EQ(kernel_gaussian(1, 1), std::exp(-0.5));
-    EXPECT_EQ(kernel_laplacian(1, 1), std::exp(-1.0));
-    EXPECT_EQ(kernel_cauchy(1, 1), 0.5);
-    EXPECT_EQ(kernel_squared_sinc(1, 1), std::pow(std::sin(0.5) / 0.5, 2));
-    EXPECT_NEAR(kernel_squared_sinc(1, 1), 0.919395, 1e-6);
+    uint64_t flops = 0;
+    EXPECT_EQ(kernel_gaussian(1, 1, &flops), std::exp(-0.5));
+    EXPECT_EQ(kernel_laplacian(1, 1, &flops), std::exp(-1.0));
+    EXPECT_EQ(kernel_cauchy(1, 1, &flops), 0.5);
+    EXPECT_EQ(kernel_squared_sinc(1, 1, &flops), std::pow(std::sin(0.5) / 0.5, 2));
+    EXPECT_NEAR(kernel_squared_sinc(1, 1, &flops), 0.919395, 1e-6);
 }
 
 TEST(Kernels, EveryKernelIsOneAtDistanceZero) {
-    for (const kernel_row &row : kernel_table) EXPECT_EQ(row.function(0.0, 0.3), 1.0) << row.display_name;
+    uint64_t flops = 0;
+    for (const kernel_row &row : kernel_table) EXPECT_EQ(row.function(0.0, 0.3, &flops), 1.0) << row.display_name;
 }
 
 TEST(Kernels, SquaredSincLimits) {
-    EXPECT_EQ(kernel_squared_sinc(1e-320, 1e300), 1.0);  // the quotient underflows to 0
-    EXPECT_EQ(kernel_squared_sinc(1.0, 1.7e308), 1.0);   // h + h overflows
-    EXPECT_EQ(kernel_squared_sinc(inf, 1.0), 0.0);
-    EXPECT_EQ(kernel_squared_sinc(1e300, 1e-300), 0.0);  // the quotient overflows
-    EXPECT_TRUE(std::isnan(kernel_squared_sinc(not_a_number, 1.0)));
-    EXPECT_EQ(kernel_squared_sinc(4 * std::acos(-1.0), 1.0) < 1e-30, true);
+    uint64_t flops = 0;
+    EXPECT_EQ(kernel_squared_sinc(1e-320, 1e300, &flops), 1.0);  // the quotient underflows to 0
+    EXPECT_EQ(kernel_squared_sinc(1.0, 1.7e308, &flops), 1.0);   // h + h overflows
+    EXPECT_EQ(kernel_squared_sinc(inf, 1.0, &flops), 0.0);
+    EXPECT_EQ(kernel_squared_sinc(1e300, 1e-300, &flops), 0.0);  // the quotient overflows
+    EXPECT_TRUE(std::isnan(kernel_squared_sinc(not_a_number, 1.0, &flops)));
+    EXPECT_EQ(kernel_squared_sinc(4 * std::acos(-1.0), 1.0, &flops) < 1e-30, true);
 }
 
 TEST(Kernels, DistantPatternsUnderflowToZero) {
-    EXPECT_EQ(kernel_gaussian(1e3, 1.0), 0.0);
-    EXPECT_EQ(kernel_laplacian(1e4, 1.0), 0.0);
+    uint64_t flops = 0;
+    EXPECT_EQ(kernel_gaussian(1e3, 1.0, &flops), 0.0);
+    EXPECT_EQ(kernel_laplacian(1e4, 1.0, &flops), 0.0);
 }
 
 TEST(Kernels, TableRowsGiveTheKernelsValuesAndCountTheirCalls) {
@@ -91,15 +96,16 @@ TEST(Kernels, TableRowsGiveTheKernelsValuesAndCountTheirCalls) {
     const double at_one[] = {0.60653066, 0.91939539, 0.36787944, 0.5};
     for (int k = 0; k < kernel_count; ++k) {
         const kernel_row &row = kernel_table[k];
-        EXPECT_NEAR(row.function(1, 1), at_one[k], 1e-8) << row.display_name;
+        uint64_t ignored = 0;
+        EXPECT_NEAR(row.function(1, 1, &ignored), at_one[k], 1e-8) << row.display_name;
         for (double x : {0.0, 0.3, 1.0, 7.5, 40.0, 1e5})
-            EXPECT_EQ(row.value(x, 1.3), row.function(x, 1.3)) << row.display_name << " at " << x;
+            EXPECT_EQ(row.value(x, 1.3), row.function(x, 1.3, &ignored)) << row.display_name << " at " << x;
     }
-    flop_count = 0;
-    kernel_table[1].function(2.0, 1.0);
+    uint64_t flop_count = 0;
+    kernel_table[1].function(2.0, 1.0, &flop_count);
     EXPECT_EQ(flop_count, 5u) << "one squared sinc call";
     flop_count = 0;
-    for (int call = 0; call < 10; ++call) kernel_table[0].function(call, 1.0);
+    for (int call = 0; call < 10; ++call) kernel_table[0].function(call, 1.0, &flop_count);
     EXPECT_EQ(flop_count, 40u) << "ten gaussian calls";
 }
 
@@ -153,14 +159,14 @@ TEST(ClassTable, FirstOccurrenceOrderAndExactMatching) {
     const double labels[] = {2, 1, 2, 3, 1.5, 1.5, 1, -0.5, 0, -7.9};
     class_table table;
     const auto outcome = builtin_host::within_call([&] {
-        ASSERT_TRUE(build_class_table(10, labels, &table));
+        ASSERT_TRUE(build_class_table(10, labels, host_allocator(), &table));
         const std::vector<int32_t> entries(table.labels, table.labels + table.count);
         // Each 1.5 appends an entry labelled 1; -0.5 appends 0, which the
         // exact 0 then joins.
         EXPECT_EQ(entries, (std::vector<int32_t>{2, 1, 3, 1, 1, 0, -7}));
         const std::vector<int32_t> classes(table.class_of_template, table.class_of_template + 10);
         EXPECT_EQ(classes, (std::vector<int32_t>{0, 1, 0, 2, 1, 1, 1, 5, 5, 6}));
-        free_class_table(&table);
+        free_class_table(&table, host_allocator());
     });
     EXPECT_EQ(outcome.blocks_left, 0u);
     EXPECT_EQ(outcome.misuses, 0);
@@ -186,12 +192,12 @@ TEST(ClassTable, ManyDistinctLabelsAndEveryAllocationFailure) {
         const auto outcome = builtin_host::within_call(
             [&] {
                 class_table table;
-                built = build_class_table(5000, labels.data(), &table);
+                built = build_class_table(5000, labels.data(), host_allocator(), &table);
                 if (built) {
                     EXPECT_EQ(table.count, 3001);
                     for (int j = 0; j < 5000; ++j)
                         EXPECT_EQ(table.labels[table.class_of_template[j]], static_cast<int32_t>(labels[j]));
-                    free_class_table(&table);
+                    free_class_table(&table, host_allocator());
                 }
             },
             builtin_host::call_options{refuse, false, false});

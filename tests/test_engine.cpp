@@ -27,13 +27,13 @@ struct evaluated {
 };
 
 evaluated run_with(const module_inputs &in, vendral::evaluation mode, int threads, int width = 0) {
-    vendral::set_evaluation(mode);
-    vendral::set_thread_count(threads);
-    vendral::limit_vector_width(width);
-    evaluated result{call_module(in), "", vendral::patterns_scored_literally()};
-    vendral::set_evaluation(vendral::evaluation::fast);
-    vendral::set_thread_count(0);
-    vendral::limit_vector_width(0);
+    vendral::classify_options options = vendral::module_options();
+    options.mode = mode;
+    options.threads = threads;
+    options.vector_width = width;
+    vendral::classify_counts counts;
+    evaluated result{call_module(in, {}, options, &counts), "", 0};
+    result.literal_patterns = counts.patterns_literal;
     result.console = reference::without_seconds(result.outcome.console);
     return result;
 }
@@ -395,28 +395,16 @@ TEST(EngineDifferential, PermutedTemplatesGiveScoresWithinRoundingOfEachOther) {
 TEST(EngineProgress, DecisionsAreReportedInOrderWhileTheRunGoes) {
     std::mt19937_64 random(5);
     const module_inputs in = random_case(random, 40, 100, 3, 0, 0, 2.0);
-    std::vector<const double *> templates, patterns;
-    for (const auto &row : in.templates) templates.push_back(row.data());
-    for (const auto &row : in.patterns) patterns.push_back(row.data());
-    std::vector<int32_t> class_of(in.templates.size());
-    for (size_t j = 0; j < class_of.size(); ++j) class_of[j] = static_cast<int32_t>(j % 5);
-    const vendral::engine_inputs engine_in{40, 3, templates.data(), class_of.data(), 5, 0, 2.0, 0.4,
-                                           100, patterns.data()};
     for (const auto mode : {vendral::evaluation::fast, vendral::evaluation::literal})
         for (int threads : {1, 2}) {
-            std::vector<int32_t> reports;
-            std::vector<vendral::decision> decisions(100);
-            vendral::set_evaluation(mode);
-            vendral::set_thread_count(threads);
-            const auto outcome = builtin_host::within_call([&] {
-                ASSERT_TRUE(vendral::decide_patterns(
-                    engine_in, decisions.data(),
-                    [](int32_t ready, void *seen) { static_cast<std::vector<int32_t> *>(seen)->push_back(ready); },
-                    &reports));
-            });
-            vendral::set_evaluation(vendral::evaluation::fast);
-            vendral::set_thread_count(0);
-            EXPECT_EQ(outcome.off_thread_operations, 0);
+            vendral::classify_options options;
+            options.mode = mode;
+            options.threads = threads;
+            const model_run run = classify_with_model(in, options);
+            ASSERT_EQ(run.status, vendral::classify_status::classified);
+            EXPECT_EQ(run.outcome.off_thread_operations, 0);
+            EXPECT_EQ(run.outcome.blocks_left, 0u);
+            const std::vector<int32_t> &reports = run.reports;
             // On one thread progress comes in steps; with more, the other
             // thread may happen to take every chunk.
             if (threads == 1) {

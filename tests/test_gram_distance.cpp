@@ -43,7 +43,7 @@ struct packed_tile {
 };
 
 // Distances of the pattern to the rows, or false where the function refused.
-bool gram_distances(const rows &templates, const std::vector<double> &pattern, double *distance) {
+bool gram_distances(const rows &templates, const std::vector<double> &pattern, double *distance, int width) {
     const int d = static_cast<int>(pattern.size());
     const packed_tile tile(templates, d);
     std::vector<double> centred(d);
@@ -53,7 +53,7 @@ bool gram_distances(const rows &templates, const std::vector<double> &pattern, d
     gram_pattern patterns[gram_patterns];
     for (gram_pattern &place : patterns) place = gram_pattern{centred.data(), norm, pattern.data()};
     double distances[gram_patterns * tile_lanes];
-    const int measured = gram_distances_for_width()(
+    const int measured = gram_distances_for_width(width)(
         gram_tile{tile.centred.data(), tile.norms.data(), tile.lanes.data(), tile.row_pointers.data()}, patterns,
         d, tile_lanes, distances);
     EXPECT_TRUE(measured == 0 || measured == (1 << gram_patterns) - 1) << measured;
@@ -63,10 +63,10 @@ bool gram_distances(const rows &templates, const std::vector<double> &pattern, d
     return measured != 0;
 }
 
-void expect_within_bound(const rows &templates, const std::vector<double> &pattern) {
+void expect_within_bound(const rows &templates, const std::vector<double> &pattern, int width) {
     const int d = static_cast<int>(pattern.size());
     double fast[tile_lanes];
-    ASSERT_TRUE(gram_distances(templates, pattern, fast));
+    ASSERT_TRUE(gram_distances(templates, pattern, fast, width));
     for (int l = 0; l < tile_lanes; ++l) {
         const double literal = pattern_distance(templates[l].data(), pattern.data(), d, 2.0);
         ASSERT_LE(std::fabs(fast[l] - literal), gram_error_bound(d) * literal) << "lane " << l;
@@ -79,7 +79,7 @@ TEST(GramDistances, CancellingDotProductsStayWithinTheBound) {
     std::mt19937_64 random(88);
     std::normal_distribution<double> normal(0.0, 1.0);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    at_every_width([&] {
+    at_every_width([&](int width) {
         for (int d : {1, 2, 3, 8, 17, 64})
             for (double spread : {1.0, 1e3, 1e6}) {
                 SCOPED_TRACE("d " + std::to_string(d) + " spread " + std::to_string(spread));
@@ -99,26 +99,26 @@ TEST(GramDistances, CancellingDotProductsStayWithinTheBound) {
                     }
                     templates.push_back(row);
                 }
-                expect_within_bound(templates, pattern);
+                expect_within_bound(templates, pattern, width);
             }
     });
 }
 
 TEST(GramDistances, PairsMeasuredAgainAreExact) {
-    at_every_width([&] {
+    at_every_width([&](int width) {
         // Identical rows: exactly 0, as the literal distance.
         const std::vector<double> pattern{3.0, -1.0, 0.0};
         rows templates(tile_lanes, pattern);
         templates[5] = {3.0, -1.0, 0x1p-40};  // a near neighbour
         templates[9] = {1e3, 1e3, 1e3};
         double fast[tile_lanes];
-        ASSERT_TRUE(gram_distances(templates, pattern, fast));
+        ASSERT_TRUE(gram_distances(templates, pattern, fast, width));
         EXPECT_EQ(fast[0], 0.0);
         EXPECT_EQ(fast[5], pattern_distance(templates[5].data(), pattern.data(), 3, 2.0));
         // Sums beyond the covered range: refused, unless measured exactly 0.
         templates[7] = {3.0, -1.0, 0x1p+600};
-        EXPECT_FALSE(gram_distances(templates, pattern, fast));
+        EXPECT_FALSE(gram_distances(templates, pattern, fast, width));
         templates[7] = {3.0, -1.0, 0x1p-530};
-        EXPECT_FALSE(gram_distances(templates, pattern, fast));
+        EXPECT_FALSE(gram_distances(templates, pattern, fast, width));
     });
 }

@@ -17,7 +17,7 @@ namespace {
 
 constexpr double u = 0x1p-53;
 
-using lanes_function = void (*)(const double *, double *, int32_t);
+using lanes_function = void (*)(const double *, double *, int32_t, int);
 
 // The function at each width, on values padded to a multiple of 8 lanes.
 template <typename check>
@@ -25,10 +25,8 @@ void at_every_width(lanes_function apply, std::vector<double> values, check comp
     while (values.size() % 8 != 0) values.push_back(values.back());
     std::vector<double> out(values.size());
     for (int width : {8, 4, 2}) {
-        vendral::limit_vector_width(width);
-        apply(values.data(), out.data(), static_cast<int32_t>(values.size()));
-        vendral::limit_vector_width(0);
-        SCOPED_TRACE("vector width " + std::to_string(vendral::vector_width() < width ? vendral::vector_width() : width));
+        apply(values.data(), out.data(), static_cast<int32_t>(values.size()), vendral::vector_width(width));
+        SCOPED_TRACE("vector width " + std::to_string(vendral::vector_width(width)));
         for (size_t i = 0; i < values.size(); ++i) compare(values[i], out[i]);
     }
 }

@@ -34,16 +34,15 @@ struct evaluated {
 
 evaluated run_with(const module_inputs &in, vendral::evaluation mode, vendral::pruning pruning, int threads,
                    int width = 0, const builtin_host::call_options &options = {}) {
-    vendral::set_evaluation(mode);
-    vendral::set_pruning(pruning);
-    vendral::set_thread_count(threads);
-    vendral::limit_vector_width(width);
-    evaluated result{call_module(in, options), "", vendral::patterns_scored_literally(),
-                     vendral::patterns_decided_pruned()};
-    vendral::set_evaluation(vendral::evaluation::fast);
-    vendral::set_pruning(vendral::pruning::automatic);
-    vendral::set_thread_count(0);
-    vendral::limit_vector_width(0);
+    vendral::classify_options engine = vendral::module_options();
+    engine.mode = mode;
+    engine.prune = pruning;
+    engine.threads = threads;
+    engine.vector_width = width;
+    vendral::classify_counts counts;
+    evaluated result{call_module(in, options, engine, &counts), "", 0, 0};
+    result.literal_patterns = counts.patterns_literal;
+    result.pruned_patterns = counts.patterns_pruned;
     result.console = reference::without_seconds(result.outcome.console);
     return result;
 }
@@ -377,31 +376,20 @@ TEST(PrunedChoice, AutomaticTakesTheTreeWhereItSkipsAndNotElsewhere) {
 TEST(PrunedChoice, ProgressIsReportedThroughThePrunedPathWhenShown) {
     std::mt19937_64 random(6);
     const module_inputs in = clustered(random, 400, 100, 2, 3, 0.1);
-    std::vector<const double *> templates, patterns;
-    for (const auto &row : in.templates) templates.push_back(row.data());
-    for (const auto &row : in.patterns) patterns.push_back(row.data());
-    std::vector<int32_t> class_of(in.templates.size());
-    for (size_t j = 0; j < class_of.size(); ++j) class_of[j] = static_cast<int32_t>(in.labels[j]) - 1;
-    std::vector<vendral::decision> in_order;
+    std::vector<int32_t> classes_in_order;
+    vendral::classify_counts counts_in_order;
     for (const bool shown : {true, false}) {
         SCOPED_TRACE(shown ? "progress shown" : "progress not shown");
-        const vendral::engine_inputs engine_in{400, 2, templates.data(), class_of.data(), 3, 0, 2.0, 0.05,
-                                               100, patterns.data(), shown};
-        std::vector<int32_t> reports;
-        std::vector<vendral::decision> decisions(100);
-        vendral::set_pruning(vendral::pruning::always);
-        vendral::set_thread_count(shown ? 1 : 2);
-        const auto outcome = builtin_host::within_call([&] {
-            ASSERT_TRUE(vendral::decide_patterns(
-                engine_in, decisions.data(),
-                [](int32_t ready, void *seen) { static_cast<std::vector<int32_t> *>(seen)->push_back(ready); },
-                &reports));
-        });
-        vendral::set_pruning(vendral::pruning::automatic);
-        vendral::set_thread_count(0);
-        EXPECT_GT(vendral::patterns_decided_pruned(), 50);
-        EXPECT_EQ(outcome.off_thread_operations, 0);
-        EXPECT_EQ(outcome.blocks_left, 0u);
+        vendral::classify_options options;
+        options.prune = vendral::pruning::always;
+        options.threads = shown ? 1 : 2;
+        options.in_order = shown;
+        const model_run run = classify_with_model(in, options);
+        ASSERT_EQ(run.status, vendral::classify_status::classified);
+        EXPECT_GT(run.counts.patterns_pruned, 50);
+        EXPECT_EQ(run.outcome.off_thread_operations, 0);
+        EXPECT_EQ(run.outcome.blocks_left, 0u);
+        const std::vector<int32_t> &reports = run.reports;
         // Unwatched, the patterns go in the tree's order: ready only at the end.
         if (shown) {
             EXPECT_GE(reports.size(), 7u);
@@ -413,14 +401,13 @@ TEST(PrunedChoice, ProgressIsReportedThroughThePrunedPathWhenShown) {
         EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
         // Each pattern's decision lands in its own place, whatever the order.
         if (shown) {
-            in_order = decisions;
+            classes_in_order = run.classes;
+            counts_in_order = run.counts;
             continue;
         }
-        for (size_t n = 0; n < decisions.size(); ++n) {
-            EXPECT_EQ(decisions[n].winner, in_order[n].winner) << "pattern " << n + 1;
-            EXPECT_EQ(decisions[n].tie, in_order[n].tie) << "pattern " << n + 1;
-            EXPECT_EQ(decisions[n].comparisons, in_order[n].comparisons) << "pattern " << n + 1;
-        }
+        EXPECT_EQ(run.classes, classes_in_order);
+        EXPECT_EQ(run.counts.comparisons, counts_in_order.comparisons);
+        EXPECT_EQ(run.counts.unclassified, counts_in_order.unclassified);
     }
 }
 

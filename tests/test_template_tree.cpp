@@ -16,6 +16,7 @@
 
 #include "builtin_host/builtin_host.h"
 #include "classifier/fast_distance.h"
+#include "classifier/host_services.h"
 #include "classifier/template_tree.h"
 
 namespace {
@@ -92,7 +93,7 @@ tree_copy build(const vendral::engine_inputs &in, int threads) {
     const builtin_host::call_outcome outcome = builtin_host::within_call(
         [&] {
             vendral::template_tree tree;
-            built = vendral::build_template_tree(in, threads, &tree);
+            built = vendral::build_template_tree(in, threads, vendral::host_allocator(), &tree);
             if (!built) return;
             copy.d = tree.d;
             copy.M = tree.M;
@@ -106,7 +107,7 @@ tree_copy build(const vendral::engine_inputs &in, int threads) {
             copy.columns = copy_of(tree.columns, static_cast<size_t>(tree.lanes) * tree.d);
             copy.class_of_lane = copy_of(tree.class_of_lane, tree.lanes);
             copy.template_of_lane = copy_of(tree.template_of_lane, tree.lanes);
-            vendral::free_template_tree(&tree);
+            vendral::free_template_tree(&tree, vendral::host_allocator());
         },
         options);
     EXPECT_TRUE(built);
@@ -397,8 +398,8 @@ TEST(TemplateTree, EveryRefusedAllocationLeavesNothing) {
         {
             const builtin_host::call_outcome clean = builtin_host::within_call([&] {
                 vendral::template_tree tree;
-                ASSERT_TRUE(vendral::build_template_tree(in, 2, &tree));
-                vendral::free_template_tree(&tree);
+                ASSERT_TRUE(vendral::build_template_tree(in, 2, vendral::host_allocator(), &tree));
+                vendral::free_template_tree(&tree, vendral::host_allocator());
             });
             allocations = clean.allocations;
         }
@@ -410,8 +411,8 @@ TEST(TemplateTree, EveryRefusedAllocationLeavesNothing) {
             const builtin_host::call_outcome outcome = builtin_host::within_call(
                 [&] {
                     vendral::template_tree tree;
-                    built = vendral::build_template_tree(in, 2, &tree);
-                    if (built) vendral::free_template_tree(&tree);
+                    built = vendral::build_template_tree(in, 2, vendral::host_allocator(), &tree);
+                    if (built) vendral::free_template_tree(&tree, vendral::host_allocator());
                 },
                 options);
             EXPECT_FALSE(built) << "d " << d << ", allocation " << refused;
