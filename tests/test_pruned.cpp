@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "classifier/classifier.h"
@@ -287,6 +288,67 @@ TEST(PrunedDifferential, NonFiniteTemplateFoundWhereverThreadsShareTheCheck) {
         EXPECT_EQ(fast.pruned_patterns, 0);
         EXPECT_EQ(result_labels(fast.outcome), result_labels(literal.outcome));
         EXPECT_EQ(fast.console, literal.console);
+    }
+}
+
+TEST(PrunedDifferential, InfiniteWindowOverDistancesThatOverflow) {
+    // h = +inf: a kernel value is 1 at every finite distance and inf/inf =
+    // NaN at a distance that overflows, and a NaN class score leaves the
+    // pattern unclassifiable. Here the far clusters' distances overflow (a
+    // difference for p = +inf, a square for p = 2): no class can be chosen,
+    // by any path.
+    const double far = 0.9e308;
+    for (const auto &[kernel, p] : {std::pair<int, double>{0, inf}, {2, 2.0}}) {
+        const std::string what = "kernel " + std::to_string(kernel) + " p " + std::to_string(p);
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = p;
+        in.h = inf;
+        in.oflag = 1;
+        for (const auto &[count, x, y, label] :
+             {std::tuple<int, double, double, double>{64, -far, -far, 1}, {320, far, -far, 2}, {320, -far, far, 1},
+              {320, far, far, 2}})
+            for (int j = 0; j < count; ++j) {
+                in.templates.push_back({x, y});
+                in.labels.push_back(label);
+            }
+        in.patterns.assign(64, {-far, -far});
+        const auto literal = run_with(in, vendral::evaluation::literal, vendral::pruning::never, 1);
+        EXPECT_EQ(result_labels(literal.outcome), std::vector<double>(64, -1.0)) << what;
+        EXPECT_NE(literal.console.find("unable to classify 64 patterns (100.000000%)"), std::string::npos) << what;
+        expect_identical(in, what, {vendral::pruning::automatic, vendral::pruning::always, vendral::pruning::eager});
+    }
+}
+
+TEST(PrunedDifferential, InfiniteWindowWithAnOverflowInANearBox) {
+    // One column, h = +inf. Class 2's leaf holds a template at 0, whose
+    // distance to the patterns is finite, and others at +far, whose
+    // distances overflow: the box's distance floor is finite, its kernel
+    // bound 1, yet its templates add NaN. With class 1 far ahead on the
+    // visited leaves, only a visit to that leaf would find the NaN.
+    const double far = 0.9e308;
+    for (const auto &[kernel, p] : {std::pair<int, double>{0, inf}, {2, 1.0}}) {
+        const std::string what = "kernel " + std::to_string(kernel) + " p " + std::to_string(p);
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = p;
+        in.h = inf;
+        in.oflag = 1;
+        for (int j = 0; j < 1024; ++j) {
+            in.templates.push_back({-far});
+            in.labels.push_back(1);
+        }
+        in.templates.push_back({0.0});
+        in.labels.push_back(2);
+        for (int j = 0; j < 63; ++j) {
+            in.templates.push_back({far});
+            in.labels.push_back(2);
+        }
+        in.patterns.assign(64, {-far});
+        EXPECT_EQ(result_labels(run_with(in, vendral::evaluation::literal, vendral::pruning::never, 1).outcome),
+                  std::vector<double>(64, -1.0))
+            << what;
+        expect_identical(in, what, {vendral::pruning::automatic, vendral::pruning::always, vendral::pruning::eager});
     }
 }
 
