@@ -382,6 +382,11 @@ bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const no
     const bool falls_fast = kernel.value == gaussian_value || kernel.value == laplacian_value;
     if (!falls_fast || norm.tile_for_width == nullptr || in.N < 1 || in.d < 1 || in.d > max_pruned_columns)
         return false;
+    // A node's bound, from its distance floor, covers a value at any larger
+    // distance only while the kernel stays a number out to infinity: with
+    // h = +inf it is 1 at every finite distance and NaN (inf/inf) at one
+    // that overflows, in a box whose floor is finite as well.
+    if (std::isnan(kernel.value(HUGE_VAL, in.h))) return false;
     // Every value read: the threads take a slice of the rows each.
     const int parts = std::max(1, std::min({threads, most_finite_check_parts, in.N / fewest_rows_per_finite_check}));
     bool finite[most_finite_check_parts];

@@ -54,9 +54,10 @@ struct pruned_scratch {
 };
 
 // Whether the pruned evaluation serves this run exactly: a kernel falling
-// with the distance (gaussian, laplacian), a norm with a tile function,
-// finite templates, at most max_pruned_columns columns. The templates are
-// checked on up to `threads` threads.
+// with the distance (gaussian, laplacian) and a number at every distance
+// (h finite), a norm with a tile function, finite templates, at most
+// max_pruned_columns columns. The templates are checked on up to `threads`
+// threads.
 constexpr int32_t max_pruned_columns = 1024;
 bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm, int threads);
 

@@ -317,6 +317,8 @@ TEST(PrunedDifferential, InfiniteWindowOverDistancesThatOverflow) {
         EXPECT_EQ(result_labels(literal.outcome), std::vector<double>(64, -1.0)) << what;
         EXPECT_NE(literal.console.find("unable to classify 64 patterns (100.000000%)"), std::string::npos) << what;
         expect_identical(in, what, {vendral::pruning::automatic, vendral::pruning::always, vendral::pruning::eager});
+        EXPECT_EQ(run_with(in, vendral::evaluation::fast, vendral::pruning::always, 1).pruned_patterns, 0)
+            << what << ": no tree where the kernel is NaN at an infinite distance";
     }
 }
 
@@ -349,6 +351,8 @@ TEST(PrunedDifferential, InfiniteWindowWithAnOverflowInANearBox) {
                   std::vector<double>(64, -1.0))
             << what;
         expect_identical(in, what, {vendral::pruning::automatic, vendral::pruning::always, vendral::pruning::eager});
+        EXPECT_EQ(run_with(in, vendral::evaluation::fast, vendral::pruning::always, 1).pruned_patterns, 0)
+            << what << ": no tree where the kernel is NaN at an infinite distance";
     }
 }
 
