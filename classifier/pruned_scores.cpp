@@ -147,9 +147,10 @@ struct traversal {
     // per_term never waits: each class's score bound already allows per_term
     // for every template of the class (class_score_bound, with the class's
     // full count), visited or not. Nor could a visit to it settle anything.
+    // A NaN bound tells nothing: the node waits (the queue takes it first).
     void push(int32_t node) { push(node, kernel_of(node)); }
     void push(int32_t node, double kernel) {
-        if (!(kernel > setup.bound.per_term)) return;
+        if (kernel <= setup.bound.per_term) return;
         waiting.push(node, kernel);
         const double added = kernel * setup.tree->nodes[node].count;
         remaining += added;
@@ -239,7 +240,7 @@ struct traversal {
                     std::swap(nearer_kernel, farther_kernel);
                 }
                 push(farther, farther_kernel);
-                if (!(nearer_kernel > setup.bound.per_term)) break;
+                if (nearer_kernel <= setup.bound.per_term) break;  // (a NaN bound: visited)
                 if (waiting.size > 0 && node_queue::bucket_of(nearer_kernel) < waiting.nearest_bucket()) {
                     push(nearer, nearer_kernel);
                     break;

@@ -232,7 +232,7 @@ mutant finite_check_first_slice_only classifier/pruned_scores.cpp \
     "return std::all_of(finite, finite + parts," "return std::all_of(finite, finite + 1,"
 # A node whose bound is above the per-term slack must wait (and be counted).
 mutant pruned_small_nodes_never_wait classifier/pruned_scores.cpp \
-    "if (!(kernel > setup.bound.per_term)) return;" "if (!(kernel > 0x1p-990)) return;"
+    "if (kernel <= setup.bound.per_term) return;" "if (kernel <= 0x1p-990) return;"
 # Patterns taken out of order: each decision must land in its own place.
 mutant pruned_decision_in_order_taken classifier/engine.cpp \
     "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])" \

@@ -356,6 +356,59 @@ TEST(PrunedDifferential, InfiniteWindowWithAnOverflowInANearBox) {
     }
 }
 
+TEST(PrunedDifferential, NodesWhoseBoundIsNaNAreVisited) {
+    // A run never hands the traversal a NaN bound (no tree for h = +inf),
+    // but should one arise it must mean "unknown", not "negligible". A tree
+    // started for h = 1 decides with h = +inf: two clusters whose distance
+    // to each other overflows, a pattern at each. The other cluster's
+    // subtree has the bound K(inf) = NaN and its templates add NaN; it is
+    // the root's right child for one pattern (waiting in the queue) and its
+    // left one for the other (the nearer child, taken at once).
+    const double far = 0.9e308;
+    std::vector<std::vector<double>> rows;
+    std::vector<int32_t> class_of;
+    for (int j = 0; j < 1024; ++j) {
+        rows.push_back({j < 512 ? -far : far, -far});
+        class_of.push_back(j < 512 ? 0 : 1);
+    }
+    std::vector<const double *> templates;
+    for (const auto &row : rows) templates.push_back(row.data());
+    for (const auto &[kernel, p] : {std::pair<int, double>{0, inf}, {2, 2.0}, {2, 1.0}})
+        for (const auto mode : {vendral::pruning::always, vendral::pruning::eager})
+            for (const double x : {-far, far}) {
+                SCOPED_TRACE("kernel " + std::to_string(kernel) + " p " + std::to_string(p) + " mode " +
+                             std::to_string(static_cast<int>(mode)) + (x < 0 ? " pattern in class 1" : " pattern in class 2"));
+                const std::vector<double> pattern{x, -far};
+                const double *patterns[] = {pattern.data()};
+                const vendral::kernel_row &row = vendral::kernel_table[kernel];
+                std::vector<double> scores(2, 0.0);
+                for (size_t j = 0; j < rows.size(); ++j)
+                    scores[class_of[j]] +=
+                        row.value(vendral::pattern_distance(rows[j].data(), pattern.data(), 2, p), inf);
+                const vendral::decision expected = vendral::decide(scores.data(), 2);
+                ASSERT_TRUE(expected.nan_score);
+                const vendral::engine_inputs finite_window{1024, 2, templates.data(), class_of.data(), 2, kernel, p,
+                                                           1.0,  1, patterns,         true};
+                vendral::engine_inputs infinite_window = finite_window;
+                infinite_window.h = inf;
+                const auto outcome = builtin_host::within_call([&] {
+                    vendral::pruned_run run;
+                    ASSERT_EQ(vendral::start_pruned_run(finite_window, row, vendral::norm_for(p), mode, 1, &run),
+                              vendral::pruned_start::started);
+                    vendral::pruned_setup setup = run.setup;
+                    setup.in = &infinite_window;
+                    vendral::decision actual{};
+                    vendral::decide_pruned(setup, pattern.data(), &run.scratch[0], &actual);
+                    EXPECT_EQ(actual.winner, expected.winner);
+                    EXPECT_EQ(actual.tie, expected.tie);
+                    EXPECT_EQ(actual.comparisons, expected.comparisons);
+                    EXPECT_EQ(actual.nan_score, expected.nan_score);
+                    vendral::end_pruned_run(&run);
+                });
+                EXPECT_EQ(outcome.blocks_left, 0u);
+            }
+}
+
 TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
     // Each class holds the same templates in another order, one nudged by
     // an ulp: the literal sums agree to within rounding, so the classes'
