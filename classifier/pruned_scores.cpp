@@ -467,8 +467,9 @@ double gap_norm_floor(const double *lower, const double *upper, const double *pa
     double largest = 0.0, sum = 0.0;
     for (int32_t i = 0; i < (columns > 0 ? columns : d); ++i) {
         const double y = pattern[i];
-        // max(lo - y, 0, y - hi), without branches (at most one of the two is positive).
-        const double gap = std::max(std::max(lower[i] - y, y - upper[i]), 0.0);
+        // max(lo - y, 0, y - hi), without branches (at most one of the two is
+        // positive); a NaN difference is no gap, so that the floor is never NaN.
+        const double gap = std::max(0.0, std::max(lower[i] - y, y - upper[i]));
         largest = std::max(largest, gap);
         if (kind == norm_kind::sum) sum += gap;
         if (kind == norm_kind::squares) sum += gap * gap;
@@ -560,7 +561,7 @@ void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *
     const engine_inputs &in = *setup.in;
     const template_tree &tree = *setup.tree;
     for (int32_t n = 0; n < in.P; ++n) {
-        // Down the nearer child (by the box floor; a NaN goes left).
+        // Down the nearer child (by the box floor; a tie goes left).
         int32_t node = 0;
         while (tree.node_count > 0 && tree.nodes[node].left >= 0) {
             const int32_t left = tree.nodes[node].left, right = tree.nodes[node].right;

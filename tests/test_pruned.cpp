@@ -579,6 +579,32 @@ TEST(BoxDistance, NeverAboveTheLiteralDistanceToAPointOfTheBox) {
                 }
 }
 
+TEST(BoxDistance, NaNCoordinateIsNoGap) {
+    // A NaN floor would read as no bound at all; a NaN coordinate of the
+    // pattern (the patterns' order by leaf meets them) counts as inside
+    // the box in that column, the floor of the other columns.
+    std::mt19937_64 random(32);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (double p : {1.0, 2.0, 3.0, inf})
+        for (int d : {1, 2, 3, 4, 7})
+            for (int round = 0; round < 50; ++round) {
+                std::vector<double> lower(d), upper(d), pattern(d);
+                for (int i = 0; i < d; ++i) {
+                    lower[i] = unit(random) - 0.5;
+                    upper[i] = lower[i] + unit(random);
+                    pattern[i] = 4.0 * unit(random) - 2.0;
+                }
+                const int column = static_cast<int>(random() % static_cast<unsigned>(d));
+                std::vector<double> inside = pattern;
+                inside[column] = lower[column];
+                pattern[column] = not_a_number;
+                const double floor = vendral::box_distance_floor(lower.data(), upper.data(), pattern.data(), d, p);
+                const double expected =
+                    vendral::box_distance_floor(lower.data(), upper.data(), inside.data(), d, p);
+                ASSERT_EQ(floor, expected) << "p " << p << " d " << d << " column " << column;
+            }
+}
+
 TEST(KernelZeros, LiteralExponentialUnderflowsToZeroBeyondItsFirstZero) {
     // Skipped nodes whose bound is exactly 0 rely on it: once the literal
     // exponential gives 0, it gives 0 at every smaller argument, and so do
