@@ -4,8 +4,9 @@
 // throughput per pair does not depend on how many there are). Then the
 // pruned evaluation (the automatic choice) against brute force, in the same
 // calls: W1-W4, where nothing can be skipped, W5 (a million templates in
-// three columns) and, with a third argument "scaling", how it scales.
-// Usage: vendral_bench [scale] [width] [pruned | scaling]
+// three columns), W5 through a model prepared once and, with a third
+// argument "scaling", how the pruned evaluation scales.
+// Usage: vendral_bench [scale] [width] [pruned | model | scaling]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -242,6 +243,97 @@ void compare_pruned(const char *name, const data &in, int kernel_type, double p,
     std::fflush(stdout);
 }
 
+// A matrix's rows, row-major, with a pointer to each.
+struct row_table {
+    std::vector<double> values;
+    std::vector<const double *> rows;
+};
+
+row_table rows_of(const mxArray *matrix, int count) {
+    const int P = matrix->dims[0], d = matrix->dims[1];
+    row_table table;
+    table.values.resize(static_cast<size_t>(count) * d);
+    for (int r = 0; r < count; ++r)
+        for (int i = 0; i < d; ++i)
+            table.values[static_cast<size_t>(r) * d + i] = matrix->real[r + static_cast<size_t>(i) * P];
+    for (int r = 0; r < count; ++r) table.rows.push_back(table.values.data() + static_cast<size_t>(r) * d);
+    return table;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct model_timing {
+    double seconds;  // the fastest
+    std::vector<int32_t> classes;
+    vendral::classify_counts counts;
+};
+
+// The fastest of `runs` classifications of the first `count` patterns.
+model_timing time_classify(const vendral::model &m, const row_table &patterns, int count, int d,
+                           vendral::pruning prune, int runs) {
+    vendral::classify_options options;
+    options.threads = 0;
+    options.prune = prune;
+    options.vector_width = width_limit;
+    options.in_order = false;
+    model_timing best{1e300, std::vector<int32_t>(static_cast<size_t>(count)), {}};
+    std::vector<int32_t> classes(static_cast<size_t>(count));
+    for (int k = 0; k < runs; ++k) {
+        vendral::classify_counts counts;
+        const auto start = std::chrono::steady_clock::now();
+        const vendral::classify_status status =
+            vendral::classify(m, count, d, patterns.rows.data(), options, classes.data(), &counts);
+        const double seconds = seconds_since(start);
+        if (status != vendral::classify_status::classified) {
+            std::fprintf(stderr, "classify failed\n");
+            std::exit(1);
+        }
+        if (seconds < best.seconds) best = {seconds, classes, counts};
+    }
+    return best;
+}
+
+// A model prepared once and classified against many times: preparing it,
+// its first classification (which builds the tree it keeps), then the
+// classification alone against brute force through the same model (its
+// packed templates made beforehand). Brute force beyond brute_limit patterns
+// runs on the first brute_limit and its time is scaled to all (marked *):
+// through a prepared model a call has no fixed cost to speak of.
+void compare_model(const char *name, const data &in, int kernel_type, double p, double h,
+                   std::initializer_list<int> pattern_counts, int brute_limit) {
+    const int N = in.templates->dims[0], d = in.templates->dims[1], P = in.patterns->dims[0];
+    const row_table templates = rows_of(in.templates.get(), N), patterns = rows_of(in.patterns.get(), P);
+    const vendral::model_definition definition{N, d, templates.rows.data(), in.labels->real.data(), kernel_type, p,
+                                               h};
+    vendral::model *m = nullptr;
+    auto start = std::chrono::steady_clock::now();
+    if (vendral::prepare_model(definition, vendral::heap_allocator(), &m) != vendral::model_status::prepared) {
+        std::fprintf(stderr, "%s: the model could not be prepared\n", name);
+        std::exit(1);
+    }
+    const double preparing = seconds_since(start);
+    const model_timing first = time_classify(*m, patterns, std::min(P, 64), d, vendral::pruning::automatic, 1);
+    time_classify(*m, patterns, 1, d, vendral::pruning::never, 1);  // packs the templates for brute force
+    for (const int count : pattern_counts) {
+        if (count > P) continue;
+        const model_timing pruned = time_classify(*m, patterns, count, d, vendral::pruning::automatic, 3);
+        const int brute_count = std::min(count, brute_limit);
+        const model_timing brute =
+            time_classify(*m, patterns, brute_count, d, vendral::pruning::never, brute_count <= 2000 ? 3 : 1);
+        const double brute_seconds = brute.seconds * count / brute_count;
+        const bool same = std::equal(brute.classes.begin(), brute.classes.end(), pruned.classes.begin());
+        std::printf("%-28s %7d %9.3f %9.3f %10.4f %10.3f%s %8.1fx %-6s %-4s %7lld %7lld %6.1f\n", name, count,
+                    preparing, first.seconds, pruned.seconds, brute_seconds, brute_count < count ? "*" : " ",
+                    brute_seconds / pruned.seconds, pruned.counts.patterns_pruned > 0 ? "tree" : "brute",
+                    same ? "yes" : "NO", static_cast<long long>(pruned.counts.patterns_pruned),
+                    static_cast<long long>(pruned.counts.patterns_literal), vendral::model_bytes(*m) / 1e6);
+        std::fflush(stdout);
+    }
+    vendral::release_model(m);
+}
+
 void pruned_heading() {
     std::printf("\n%-30s %8s %6s %10s %11s %9s %-6s %-6s %7s %7s %7s\n", "workload", "N", "P", "auto s", "brute s",
                 "speed-up", "path", "same", "on tree", "literal", "brute's");
@@ -301,16 +393,27 @@ int main(int argc, char **argv) {
 
     // The tree (automatic choice) against brute force on the same calls.
     // W1-W4: the automatic choice where nothing can be skipped.
-    pruned_heading();
-    for (const workload &w : workloads) {
-        const int patterns = std::max(1, static_cast<int>(w.P * scale));
-        compare_pruned(w.name, make_data(w, patterns), w.kernel_type, w.p, w.h > 0 ? w.h : 0.1 * std::sqrt(w.d), 0);
+    if (part != "model") {
+        pruned_heading();
+        for (const workload &w : workloads) {
+            const int patterns = std::max(1, static_cast<int>(w.P * scale));
+            compare_pruned(w.name, make_data(w, patterns), w.kernel_type, w.p, w.h > 0 ? w.h : 0.1 * std::sqrt(w.d),
+                           0);
+        }
+        // W5: a million templates in ten overlapping clusters in 3 columns.
+        const int w5_patterns = std::max(1, static_cast<int>(2000 * scale));
+        const data w5 = make_clusters(1000000, w5_patterns, 3, 0.15, 2026);
+        compare_pruned("W5a gaussian p=2 h=0.01", w5, 0, 2.0, 0.01, 0);
+        compare_pruned("W5b laplacian p=1 h=0.001", w5, 2, 1.0, 0.001, 0);
     }
-    // W5: a million templates in ten overlapping clusters in 3 columns.
-    const int w5_patterns = std::max(1, static_cast<int>(2000 * scale));
-    const data w5 = make_clusters(1000000, w5_patterns, 3, 0.15, 2026);
-    compare_pruned("W5a gaussian p=2 h=0.01", w5, 0, 2.0, 0.01, 0);
-    compare_pruned("W5b laplacian p=1 h=0.001", w5, 2, 1.0, 0.001, 0);
+    // A model prepared once: W5 classified against many times.
+    std::printf("\nprepared model, W5's templates (classify timed alone, the fastest of three; brute force through "
+                "the same model; * brute force on the first 2000 patterns, its time scaled)\n");
+    std::printf("%-28s %7s %9s %9s %10s %11s %9s %-6s %-4s %7s %7s %6s\n", "workload", "P", "prepare", "1st call",
+                "classify", "brute", "speed-up", "path", "same", "on tree", "literal", "MB");
+    const data w5_many = make_clusters(1000000, std::max(64, static_cast<int>(20000 * scale)), 3, 0.15, 2026);
+    compare_model("W5a gaussian p=2 h=0.01", w5_many, 0, 2.0, 0.01, {64, 2000, 20000}, 2000);
+    compare_model("W5b laplacian p=1 h=0.001", w5_many, 2, 1.0, 0.001, {64, 2000, 20000}, 2000);
     // How it scales (optional third argument "scaling"): brute force on a
     // slice of the patterns (marked *), its time for all of them estimated.
     if (part == "scaling") {

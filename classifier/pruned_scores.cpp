@@ -146,9 +146,10 @@ struct traversal {
     // per_term never waits: each class's score bound already allows per_term
     // for every template of the class (class_score_bound, with the class's
     // full count), visited or not. Nor could a visit to it settle anything.
+    // A NaN bound tells nothing: the node waits (the queue takes it first).
     void push(int32_t node) { push(node, kernel_of(node)); }
     void push(int32_t node, double kernel) {
-        if (!(kernel > setup.bound.per_term)) return;
+        if (kernel <= setup.bound.per_term) return;
         waiting.push(node, kernel);
         const double added = kernel * setup.tree->nodes[node].count;
         remaining += added;
@@ -238,7 +239,7 @@ struct traversal {
                     std::swap(nearer_kernel, farther_kernel);
                 }
                 push(farther, farther_kernel);
-                if (!(nearer_kernel > setup.bound.per_term)) break;
+                if (nearer_kernel <= setup.bound.per_term) break;  // (a NaN bound: visited)
                 if (waiting.size > 0 && node_queue::bucket_of(nearer_kernel) < waiting.nearest_bucket()) {
                     push(nearer, nearer_kernel);
                     break;
@@ -379,7 +380,13 @@ struct traversal {
 
 bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm) {
     const bool falls_fast = kernel.value == gaussian_value || kernel.value == laplacian_value;
-    return falls_fast && norm.tile_for_width != nullptr && in.N >= 1 && in.d >= 1 && in.d <= max_pruned_columns;
+    if (!falls_fast || norm.tile_for_width == nullptr || in.N < 1 || in.d < 1 || in.d > max_pruned_columns)
+        return false;
+    // A node's bound, from its distance floor, covers a value at any larger
+    // distance only while the kernel stays a number out to infinity: with
+    // h = +inf it is 1 at every finite distance and NaN (inf/inf) at one
+    // that overflows, in a box whose floor is finite as well.
+    return !std::isnan(kernel.value(HUGE_VAL, in.h));
 }
 
 bool templates_all_finite(const engine_inputs &in, int threads) {
@@ -462,8 +469,9 @@ double gap_norm_floor(const double *lower, const double *upper, const double *pa
     double largest = 0.0, sum = 0.0;
     for (int32_t i = 0; i < (columns > 0 ? columns : d); ++i) {
         const double y = pattern[i];
-        // max(lo - y, 0, y - hi), without branches (at most one of the two is positive).
-        const double gap = std::max(std::max(lower[i] - y, y - upper[i]), 0.0);
+        // max(lo - y, 0, y - hi), without branches (at most one of the two is
+        // positive); a NaN difference is no gap, so that the floor is never NaN.
+        const double gap = std::max(0.0, std::max(lower[i] - y, y - upper[i]));
         largest = std::max(largest, gap);
         if (kind == norm_kind::sum) sum += gap;
         if (kind == norm_kind::squares) sum += gap * gap;
@@ -555,7 +563,7 @@ void order_patterns_by_leaf(const pruned_setup &setup, int32_t *order, int32_t *
     const engine_inputs &in = *setup.in;
     const template_tree &tree = *setup.tree;
     for (int32_t n = 0; n < in.P; ++n) {
-        // Down the nearer child (by the box floor; a NaN goes left).
+        // Down the nearer child (by the box floor; a tie goes left).
         int32_t node = 0;
         while (tree.node_count > 0 && tree.nodes[node].left >= 0) {
             const int32_t left = tree.nodes[node].left, right = tree.nodes[node].right;

@@ -56,8 +56,9 @@ struct pruned_scratch {
 };
 
 // Whether the pruned evaluation serves this run exactly: a kernel falling
-// with the distance (gaussian, laplacian), a norm with a tile function, at
-// most max_pruned_columns columns, and finite templates (the model knows).
+// with the distance (gaussian, laplacian) and a number at every distance
+// (h finite), a norm with a tile function, at most max_pruned_columns
+// columns, and finite templates (the model knows).
 constexpr int32_t max_pruned_columns = 1024;
 bool pruning_applies(const engine_inputs &in, const kernel_row &kernel, const norm_row &norm);
 

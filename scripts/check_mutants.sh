@@ -232,7 +232,20 @@ mutant finite_check_first_slice_only classifier/pruned_scores.cpp \
     "return std::all_of(finite, finite + parts," "return std::all_of(finite, finite + 1,"
 # A node whose bound is above the per-term slack must wait (and be counted).
 mutant pruned_small_nodes_never_wait classifier/pruned_scores.cpp \
-    "if (!(kernel > setup.bound.per_term)) return;" "if (!(kernel > 0x1p-990)) return;"
+    "if (kernel <= setup.bound.per_term) return;" "if (kernel <= 0x1p-990) return;"
+# NaN: no tree where the kernel is NaN at an infinite distance (h = +inf); a
+# node whose bound is NaN waits, or is taken as the nearer child; a NaN
+# difference makes no NaN floor.
+mutant pruned_infinite_window_taken classifier/pruned_scores.cpp \
+    "    if (std::isnan(kernel.value(HUGE_VAL, in.h))) return false;
+" ""
+mutant pruned_nan_bound_dropped classifier/pruned_scores.cpp \
+    "if (kernel <= setup.bound.per_term) return;" "if (!(kernel > setup.bound.per_term)) return;"
+mutant pruned_nan_nearer_child_dropped classifier/pruned_scores.cpp \
+    "if (nearer_kernel <= setup.bound.per_term) break;" "if (!(nearer_kernel > setup.bound.per_term)) break;"
+mutant pruned_box_nan_gap_kept classifier/pruned_scores.cpp \
+    "const double gap = std::max(0.0, std::max(lower[i] - y, y - upper[i]));" \
+    "const double gap = std::max(std::max(lower[i] - y, y - upper[i]), 0.0);"
 # Patterns taken out of order: each decision must land in its own place.
 mutant pruned_decision_in_order_taken classifier/engine.cpp \
     "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])" \

@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "classifier/classifier.h"
@@ -289,6 +290,128 @@ TEST(PrunedDifferential, NonFiniteTemplateFoundWhereverThreadsShareTheCheck) {
     }
 }
 
+TEST(PrunedDifferential, InfiniteWindowOverDistancesThatOverflow) {
+    // h = +inf: a kernel value is 1 at every finite distance and inf/inf =
+    // NaN at a distance that overflows, and a NaN class score leaves the
+    // pattern unclassifiable. Here the far clusters' distances overflow (a
+    // difference for p = +inf, a square for p = 2): no class can be chosen,
+    // by any path.
+    const double far = 0.9e308;
+    for (const auto &[kernel, p] : {std::pair<int, double>{0, inf}, {2, 2.0}}) {
+        const std::string what = "kernel " + std::to_string(kernel) + " p " + std::to_string(p);
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = p;
+        in.h = inf;
+        in.oflag = 1;
+        for (const auto &[count, x, y, label] :
+             {std::tuple<int, double, double, double>{64, -far, -far, 1}, {320, far, -far, 2}, {320, -far, far, 1},
+              {320, far, far, 2}})
+            for (int j = 0; j < count; ++j) {
+                in.templates.push_back({x, y});
+                in.labels.push_back(label);
+            }
+        in.patterns.assign(64, {-far, -far});
+        const auto literal = run_with(in, vendral::evaluation::literal, vendral::pruning::never, 1);
+        EXPECT_EQ(result_labels(literal.outcome), std::vector<double>(64, -1.0)) << what;
+        EXPECT_NE(literal.console.find("unable to classify 64 patterns (100.000000%)"), std::string::npos) << what;
+        expect_identical(in, what, {vendral::pruning::automatic, vendral::pruning::always, vendral::pruning::eager});
+        EXPECT_EQ(run_with(in, vendral::evaluation::fast, vendral::pruning::always, 1).pruned_patterns, 0)
+            << what << ": no tree where the kernel is NaN at an infinite distance";
+    }
+}
+
+TEST(PrunedDifferential, InfiniteWindowWithAnOverflowInANearBox) {
+    // One column, h = +inf. Class 2's leaf holds a template at 0, whose
+    // distance to the patterns is finite, and others at +far, whose
+    // distances overflow: the box's distance floor is finite, its kernel
+    // bound 1, yet its templates add NaN. With class 1 far ahead on the
+    // visited leaves, only a visit to that leaf would find the NaN.
+    const double far = 0.9e308;
+    for (const auto &[kernel, p] : {std::pair<int, double>{0, inf}, {2, 1.0}}) {
+        const std::string what = "kernel " + std::to_string(kernel) + " p " + std::to_string(p);
+        module_inputs in;
+        in.kernel_type = kernel;
+        in.p = p;
+        in.h = inf;
+        in.oflag = 1;
+        for (int j = 0; j < 1024; ++j) {
+            in.templates.push_back({-far});
+            in.labels.push_back(1);
+        }
+        in.templates.push_back({0.0});
+        in.labels.push_back(2);
+        for (int j = 0; j < 63; ++j) {
+            in.templates.push_back({far});
+            in.labels.push_back(2);
+        }
+        in.patterns.assign(64, {-far});
+        EXPECT_EQ(result_labels(run_with(in, vendral::evaluation::literal, vendral::pruning::never, 1).outcome),
+                  std::vector<double>(64, -1.0))
+            << what;
+        expect_identical(in, what, {vendral::pruning::automatic, vendral::pruning::always, vendral::pruning::eager});
+        EXPECT_EQ(run_with(in, vendral::evaluation::fast, vendral::pruning::always, 1).pruned_patterns, 0)
+            << what << ": no tree where the kernel is NaN at an infinite distance";
+    }
+}
+
+TEST(PrunedDifferential, NodesWhoseBoundIsNaNAreVisited) {
+    // A run never hands the traversal a NaN bound (no tree for h = +inf),
+    // but should one arise it must mean "unknown", not "negligible". A tree
+    // started for h = 1 decides with h = +inf: two clusters whose distance
+    // to each other overflows, a pattern at each. The other cluster's
+    // subtree has the bound K(inf) = NaN and its templates add NaN; it is
+    // the root's right child for one pattern (waiting in the queue) and its
+    // left one for the other (the nearer child, taken at once).
+    const double far = 0.9e308;
+    std::vector<std::vector<double>> rows;
+    std::vector<int32_t> class_of;
+    for (int j = 0; j < 1024; ++j) {
+        rows.push_back({j < 512 ? -far : far, -far});
+        class_of.push_back(j < 512 ? 0 : 1);
+    }
+    std::vector<const double *> templates;
+    for (const auto &row : rows) templates.push_back(row.data());
+    for (const auto &[kernel, p] : {std::pair<int, double>{0, inf}, {2, 2.0}, {2, 1.0}})
+        for (const auto mode : {vendral::pruning::always, vendral::pruning::eager})
+            for (const double x : {-far, far}) {
+                SCOPED_TRACE("kernel " + std::to_string(kernel) + " p " + std::to_string(p) + " mode " +
+                             std::to_string(static_cast<int>(mode)) + (x < 0 ? " pattern in class 1" : " pattern in class 2"));
+                const std::vector<double> pattern{x, -far};
+                const double *patterns[] = {pattern.data()};
+                const vendral::kernel_row &row = vendral::kernel_table[kernel];
+                std::vector<double> scores(2, 0.0);
+                for (size_t j = 0; j < rows.size(); ++j)
+                    scores[class_of[j]] +=
+                        row.value(vendral::pattern_distance(rows[j].data(), pattern.data(), 2, p), inf);
+                const vendral::decision expected = vendral::decide(scores.data(), 2);
+                ASSERT_TRUE(expected.nan_score);
+                const vendral::engine_inputs finite_window{1024, 2, templates.data(), class_of.data(), 2, kernel, p,
+                                                           1.0,  1, patterns,         true};
+                vendral::engine_inputs infinite_window = finite_window;
+                infinite_window.h = inf;
+                const auto outcome = builtin_host::within_call([&] {
+                    const vendral::allocator memory = vendral::host_allocator();
+                    vendral::model_parts parts;
+                    vendral::pruned_run run;
+                    ASSERT_EQ(vendral::start_pruned_run(finite_window, row, vendral::norm_for(p), mode, 1,
+                                                        vendral::vector_width(), parts, memory, &run),
+                              vendral::pruned_start::started);
+                    vendral::pruned_setup setup = run.setup;
+                    setup.in = &infinite_window;
+                    vendral::decision actual{};
+                    vendral::decide_pruned(setup, pattern.data(), &run.scratch[0], &actual);
+                    EXPECT_EQ(actual.winner, expected.winner);
+                    EXPECT_EQ(actual.tie, expected.tie);
+                    EXPECT_EQ(actual.comparisons, expected.comparisons);
+                    EXPECT_EQ(actual.nan_score, expected.nan_score);
+                    vendral::end_pruned_run(&run, memory);
+                    vendral::release_parts(parts, memory);
+                });
+                EXPECT_EQ(outcome.blocks_left, 0u);
+            }
+}
+
 TEST(PrunedDifferential, NearTiesFromPermutedClasses) {
     // Each class holds the same templates in another order, one nudged by
     // an ulp: the literal sums agree to within rounding, so the classes'
@@ -445,6 +568,32 @@ TEST(BoxDistance, NeverAboveTheLiteralDistanceToAPointOfTheBox) {
                         ASSERT_GE(floor, 0.999999 * static_cast<double>(exact)) << "p " << p << " d " << d;
                     }
                 }
+}
+
+TEST(BoxDistance, NaNCoordinateIsNoGap) {
+    // A NaN floor would read as no bound at all; a NaN coordinate of the
+    // pattern (the patterns' order by leaf meets them) counts as inside
+    // the box in that column, the floor of the other columns.
+    std::mt19937_64 random(32);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (double p : {1.0, 2.0, 3.0, inf})
+        for (int d : {1, 2, 3, 4, 7})
+            for (int round = 0; round < 50; ++round) {
+                std::vector<double> lower(d), upper(d), pattern(d);
+                for (int i = 0; i < d; ++i) {
+                    lower[i] = unit(random) - 0.5;
+                    upper[i] = lower[i] + unit(random);
+                    pattern[i] = 4.0 * unit(random) - 2.0;
+                }
+                const int column = static_cast<int>(random() % static_cast<unsigned>(d));
+                std::vector<double> inside = pattern;
+                inside[column] = lower[column];
+                pattern[column] = not_a_number;
+                const double floor = vendral::box_distance_floor(lower.data(), upper.data(), pattern.data(), d, p);
+                const double expected =
+                    vendral::box_distance_floor(lower.data(), upper.data(), inside.data(), d, p);
+                ASSERT_EQ(floor, expected) << "p " << p << " d " << d << " column " << column;
+            }
 }
 
 TEST(KernelZeros, LiteralExponentialUnderflowsToZeroBeyondItsFirstZero) {
