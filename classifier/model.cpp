@@ -10,6 +10,8 @@
 #include "decision.h"
 #include "engine.h"
 #include "model_parts.h"
+#include "norms.h"
+#include "worker_parts.h"
 
 namespace vendral {
 
@@ -156,6 +158,31 @@ classify_status classify(const model &m, int32_t P, int32_t d, const double *con
     const classify_status status = decide_patterns(in, run, decisions, counts);
     m.memory.release(decisions);
     return status;
+}
+
+classify_status class_scores(const model &m, int32_t P, int32_t d, const double *const *rows,
+                             const classify_options &options, double *scores) {
+    if (d != m.d || P < 0 || (P > 0 && rows == nullptr)) return classify_status::wrong_columns;
+    const int32_t M = m.classes.count;
+    const distance_function distance = norm_for(m.p).literal;
+    const kernel_function kernel = kernel_table[m.kernel_type].value;
+    const int32_t *class_of = m.classes.class_of_template;
+    int threads = options.threads > 0 ? options.threads : processor_count();
+    threads = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(threads, P)));
+    std::atomic<int32_t> next{0};
+    std::atomic<bool> ended{false};
+    run_parts(threads, [&](int) {
+        for (int32_t n; (n = next.fetch_add(1, std::memory_order_relaxed)) < P;) {
+            if (options.stop != nullptr && options.stop->load(std::memory_order_relaxed)) {
+                ended.store(true);
+                return;
+            }
+            double *row = scores + static_cast<size_t>(n) * M;
+            std::fill_n(row, M, 0.0);
+            for (int32_t j = 0; j < m.N; ++j) row[class_of[j]] += kernel(distance(m.templates[j], rows[n], d, m.p), m.h);
+        }
+    });
+    return ended.load() ? classify_status::stopped : classify_status::classified;
 }
 
 }  // namespace vendral

@@ -139,6 +139,14 @@ enum class classify_status { classified, out_of_memory, wrong_columns, stopped }
 classify_status classify(const model &m, int32_t P, int32_t d, const double *const *rows,
                          const classify_options &options, int32_t *class_of_pattern, classify_counts *counts);
 
+// The literal class scores of P patterns: scores[n * M + k] is class k's sum
+// of kernel values for pattern n, added in template order exactly as the
+// classification's rule takes them (so its decision on a row is the
+// classification's). Every pair is evaluated, on options.threads threads;
+// options.stop ends it early (stopped). Allocates nothing.
+classify_status class_scores(const model &m, int32_t P, int32_t d, const double *const *rows,
+                             const classify_options &options, double *scores);
+
 }  // namespace vendral
 
 #endif  // VENDRAL_CLASSIFIER_MODEL_H

@@ -12,6 +12,16 @@
 
 namespace vendral {
 
+// The processors this process may run on (1 where it runs one thread only).
+inline int processor_count() {
+#if defined(VENDRAL_SINGLE_THREAD)
+    return 1;
+#else
+    const unsigned count = std::thread::hardware_concurrency();
+    return count > 0 ? static_cast<int>(count) : 1;
+#endif
+}
+
 // Runs part(0) ... part(parts - 1) and returns when all have ended. A thread
 // the system refuses only means its part runs on the calling thread.
 template <typename Part>

@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "classifier/classifier.h"
 #include "classifier/model.h"
 
 namespace {
@@ -414,4 +415,51 @@ TEST(ModelStop, AStoppedClassificationEndsEarlyAndTheModelGoesOn) {
         expect_same(classify_all(*m, set, options), expected, "after the stop");
     }
     vendral::release_model(m);
+}
+
+TEST(ModelScores, ClassScoresAreTheLiteralSumsAndTheirRuleIsTheClassification) {
+    for (const model_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const data_set set = clusters(48, 400, 50, c.d, 3, 0.1);
+        model *m = nullptr;
+        ASSERT_EQ(vendral::prepare_model(set.definition(c.kernel_type, c.p, c.h), vendral::heap_allocator(), &m),
+                  model_status::prepared);
+        const int32_t M = vendral::model_class_count(*m);
+        classify_options options;
+        options.threads = 2;
+        std::vector<double> scores(static_cast<size_t>(set.P()) * M, -1.0);
+        ASSERT_EQ(vendral::class_scores(*m, set.P(), set.d, set.pattern_rows.data(), options, scores.data()),
+                  classify_status::classified);
+        const outcome classified = classify_all(*m, set, options);
+        for (int32_t n = 0; n < set.P(); ++n) {
+            // The rule on the scores, as the literal evaluation takes it.
+            double best = -1.0;
+            int32_t winner = -1;
+            bool tie = false, nan = false;
+            for (int32_t k = 0; k < M; ++k) {
+                const double score = scores[static_cast<size_t>(n) * M + k];
+                nan = nan || std::isnan(score);
+                if (best >= score) {
+                    tie = tie || best == score;
+                } else {
+                    best = score;
+                    winner = k;
+                    tie = false;
+                }
+            }
+            EXPECT_EQ(tie || nan ? -1 : winner, classified.classes[n]) << "pattern " << n;
+        }
+        // One literal sum checked term by term.
+        double by_hand = 0.0;
+        for (size_t j = 0; j < set.templates.size(); ++j) {
+            if (set.labels[j] != vendral::model_class_labels(*m)[0]) continue;
+            uint64_t ignored = 0;
+            by_hand += vendral::kernel_table[c.kernel_type].function(
+                vendral::pattern_distance(set.templates[j].data(), set.patterns[0].data(), set.d, c.p), c.h, &ignored);
+        }
+        EXPECT_EQ(scores[0], by_hand);
+        EXPECT_EQ(vendral::class_scores(*m, set.P(), set.d + 1, set.pattern_rows.data(), options, scores.data()),
+                  classify_status::wrong_columns);
+        vendral::release_model(m);
+    }
 }
