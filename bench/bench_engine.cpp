@@ -20,7 +20,7 @@
 
 #include "builtin_host/builtin_host.h"
 #include "classifier/model.h"
-#include "classifier/multiversion.h"
+#include "classifier/lanes/multiversion.h"
 #include "host/module_entry.h"
 #include "roofline.h"
 

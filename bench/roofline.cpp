@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "classifier/lane_math.h"
-#include "classifier/lanes.h"
-#include "classifier/multiversion.h"
+#include "classifier/lanes/lane_math.h"
+#include "classifier/lanes/lanes.h"
+#include "classifier/lanes/multiversion.h"
 
 namespace roofline {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "model.h"
+#include "classifier/model.h"
 
 namespace vendral {
 

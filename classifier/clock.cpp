@@ -1,6 +1,6 @@
 #include <chrono>
 
-#include "classifier.h"
+#include "classifier/classifier.h"
 
 namespace vendral {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "model.h"
+#include "classifier/model.h"
 
 namespace vendral {
 

@@ -1,17 +1,17 @@
-#include "model.h"
+#include "classifier/model.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "class_table.h"
-#include "classifier.h"
-#include "decision.h"
-#include "engine.h"
-#include "model_parts.h"
-#include "norms.h"
-#include "worker_parts.h"
+#include "classifier/engine/class_table.h"
+#include "classifier/classifier.h"
+#include "classifier/engine/decision.h"
+#include "classifier/engine/engine.h"
+#include "classifier/engine/model_parts.h"
+#include "classifier/tiles/norms.h"
+#include "classifier/engine/worker_parts.h"
 
 namespace vendral {
 

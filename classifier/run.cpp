@@ -1,6 +1,6 @@
-#include "classifier.h"
-#include "host_services.h"
-#include "model.h"
+#include "classifier/classifier.h"
+#include "classifier/host_services.h"
+#include "classifier/model.h"
 
 namespace vendral {
 

@@ -1,7 +1,7 @@
-#include "classifier.h"
-#include "host_services.h"
-#include "norms.h"
-#include "u64_text.h"
+#include "classifier/classifier.h"
+#include "classifier/host_services.h"
+#include "classifier/tiles/norms.h"
+#include "classifier/u64_text.h"
 
 namespace vendral {
 

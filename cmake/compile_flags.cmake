@@ -17,12 +17,12 @@ set(VENDRAL_HOST_MEX_FLAGS -DVENDRAL_USE_HOST_MEX_H -std=c++17 -pthread)
 
 # Per source: errno is never read, and without it sqrt in the vector loops is
 # one instruction; results are unchanged.
-set(VENDRAL_FLAGS_classifier/fast_kernels.cpp -fno-math-errno)
+set(VENDRAL_FLAGS_classifier/tiles/fast_kernels.cpp -fno-math-errno)
 # Fused multiply-adds where the processor has them, in the sources whose
 # bounds hold fused or not (each says why): the dot products, the power sums
 # and roots (lane_math.cpp holds the roots' test entry points, so the tests
 # meet the same code), the exp polynomial.
-set(VENDRAL_FLAGS_classifier/fast_distance.cpp -fno-math-errno -ffp-contract=fast)
-set(VENDRAL_FLAGS_classifier/lane_math.cpp -fno-math-errno -ffp-contract=fast)
-set(VENDRAL_FLAGS_classifier/gram_distance.cpp -fno-math-errno -ffp-contract=fast)
-set(VENDRAL_FLAGS_classifier/exp_kernels.cpp -fno-math-errno -ffp-contract=fast)
+set(VENDRAL_FLAGS_classifier/tiles/fast_distance.cpp -fno-math-errno -ffp-contract=fast)
+set(VENDRAL_FLAGS_classifier/lanes/lane_math.cpp -fno-math-errno -ffp-contract=fast)
+set(VENDRAL_FLAGS_classifier/tiles/gram_distance.cpp -fno-math-errno -ffp-contract=fast)
+set(VENDRAL_FLAGS_classifier/tiles/exp_kernels.cpp -fno-math-errno -ffp-contract=fast)

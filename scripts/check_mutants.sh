@@ -70,41 +70,41 @@ mutant() {
 }
 
 # The score bound of a class (class_score_bound): each term, and the whole / 1000.
-mutant score_sensitivity_term classifier/fast_kernels.h \
+mutant score_sensitivity_term classifier/tiles/fast_kernels.h \
     "bound.per_sensitivity * sensitivity + bound.per_value" "bound.per_value"
-mutant score_value_term classifier/fast_kernels.h \
+mutant score_value_term classifier/tiles/fast_kernels.h \
     "bound.per_value * value + bound.per_term" "bound.per_term"
-mutant score_underflow_term classifier/fast_kernels.h \
+mutant score_underflow_term classifier/tiles/fast_kernels.h \
     "bound.per_term * n +" ""
-mutant score_sum_order_term classifier/fast_kernels.h \
+mutant score_sum_order_term classifier/tiles/fast_kernels.h \
     "n * 0x1p-52 * value);" "0.0);"
-mutant score_bound_over_1000 classifier/fast_kernels.h \
+mutant score_bound_over_1000 classifier/tiles/fast_kernels.h \
     "    return 1.01 * (bound.per_sensitivity" "    return 1.01e-3 * (bound.per_sensitivity"
 # The exponential kernels' bound (gaussian, laplacian).
-mutant exp_sensitivity_term classifier/fast_kernels.cpp \
+mutant exp_sensitivity_term classifier/tiles/fast_kernels.cpp \
     "    return {1.0201 * g, 1.01" "    return {0.0, 1.01"
-mutant exp_error_term classifier/fast_kernels.cpp \
+mutant exp_error_term classifier/tiles/fast_kernels.cpp \
     "1.01 * (exp_relative_error + 2.0 * u), underflowed_term," "0.0, underflowed_term,"
-mutant exp_underflow_term classifier/fast_kernels.cpp \
+mutant exp_underflow_term classifier/tiles/fast_kernels.cpp \
     "1.01 * (exp_relative_error + 2.0 * u), underflowed_term," "1.01 * (exp_relative_error + 2.0 * u), 0.0,"
-mutant exp_bound_over_1000 classifier/fast_kernels.cpp \
+mutant exp_bound_over_1000 classifier/tiles/fast_kernels.cpp \
     "    return {1.0201 * g, 1.01 * (exp_relative_error + 2.0 * u), underflowed_term," \
     "    return {1.0201e-3 * g, 1.01e-3 * (exp_relative_error + 2.0 * u), 1e-3 * underflowed_term,"
 # The quotient's rounding, which every kernel's bound carries.
-mutant quotient_rounding_term classifier/fast_kernels.cpp \
+mutant quotient_rounding_term classifier/tiles/fast_kernels.cpp \
     "return distance_error + 3.03 * u;" "return distance_error;"
 # The cauchy kernel's bound.
-mutant cauchy_bound_zero classifier/fast_kernels.cpp \
+mutant cauchy_bound_zero classifier/tiles/fast_kernels.cpp \
     "    return {0.0, (2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};" \
     "    return {0.0, 0.0, 0.0, true};"
-mutant cauchy_bound_over_1000 classifier/fast_kernels.cpp \
+mutant cauchy_bound_over_1000 classifier/tiles/fast_kernels.cpp \
     "(2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01, 0x1p-1060, true};" \
     "(2.02 * fast_quotient_error(distance_error) + 6.0 * u) * 1.01e-3, 0x1p-1070, true};"
 # The squared sinc's bound.
-mutant sinc_bound_over_1000 classifier/score_bounds.h \
+mutant sinc_bound_over_1000 classifier/tiles/score_bounds.h \
     "    return 1.01 * (2.0 * s * ds + ds * ds) + 2.0 * bounds::u * k + bounds::tiny;" \
     "    return (1.01 * (2.0 * s * ds + ds * ds) + 2.0 * bounds::u * k + bounds::tiny) / 1000;"
-mutant sinc_argument_term classifier/score_bounds.h \
+mutant sinc_argument_term classifier/tiles/score_bounds.h \
     "const value ds = 1.01 * (e_v + s * (e_v + 6.0 * bounds::u)" \
     "const value ds = 1.01 * (s * (e_v + 6.0 * bounds::u)"
 # No mutant drops the two sines' difference from the squared sinc's bound: the
@@ -113,141 +113,141 @@ mutant sinc_argument_term classifier/score_bounds.h \
 # claim itself is held by LaneMath.SineIsWithinItsClaimAcrossItsRange
 # (mutant sine_claim_over_1000).
 # The distances' bound and the range it covers.
-mutant distance_bound_zero classifier/fast_distance.cpp \
+mutant distance_bound_zero classifier/tiles/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return 0.0 * d; }"
-mutant distance_bound_over_1000 classifier/fast_distance.cpp \
+mutant distance_bound_over_1000 classifier/tiles/fast_distance.cpp \
     "{ return (2.0 * d + 8.0) * 0x1p-53; }" "{ return (2.0 * d + 8.0) * 0x1p-53 / 1000; }"
-mutant distance_range_unchecked classifier/fast_distance.cpp \
+mutant distance_range_unchecked classifier/tiles/fast_distance.cpp \
     "        if (s >= smallest_sum && s <= largest_certain_sum) continue;" "        continue;"
 # General p: its bound, its floor, the log's series, NaN differences, the
 # clamp that keeps the exp in range.
-mutant general_bound_over_1000 classifier/fast_distance.cpp \
+mutant general_bound_over_1000 classifier/tiles/fast_distance.cpp \
     "double general_power_error_bound(int32_t d) { return 0x1p-39 + (2.1 * d + 3.0) * 0x1p-53; }" \
     "double general_power_error_bound(int32_t d) { return (0x1p-39 + (2.1 * d + 3.0) * 0x1p-53) / 1000; }"
-mutant general_floor_too_low classifier/fast_distance.cpp \
+mutant general_floor_too_low classifier/tiles/fast_distance.cpp \
     "constexpr double general_smallest_sum = 0x1p-900;" "constexpr double general_smallest_sum = 0x1p-1000;"
-mutant log_series_short classifier/lane_math.h \
+mutant log_series_short classifier/lanes/lane_math.h \
     "    value q = S::broadcast(1.0 / 19);
     q = q * z + 1.0 / 17;" "    value q = S::broadcast(1.0 / 17);"
-mutant general_nan_difference_dropped classifier/fast_distance.cpp \
+mutant general_nan_difference_dropped classifier/tiles/fast_distance.cpp \
     "        return sum + S::select(normal, term, x * 0.0);" "        return sum + S::select(normal, term, S::broadcast(0.0));"
-mutant general_exp_unclamped classifier/fast_distance.cpp \
+mutant general_exp_unclamped classifier/tiles/fast_distance.cpp \
     "approximate_exp_lanes<W>(S::select(y <= 705.0, y, S::broadcast(705.0)));" "approximate_exp_lanes<W>(y);"
 # The same range, checked in vectors before any lane is looked at alone.
-mutant vector_range_misses_underflow classifier/fast_distance.cpp \
+mutant vector_range_misses_underflow classifier/tiles/fast_distance.cpp \
     "        inside = S::select(sum >= smallest_sum, inside, zero);" ""
-mutant vector_range_misses_overflow classifier/fast_distance.cpp \
+mutant vector_range_misses_overflow classifier/tiles/fast_distance.cpp \
     "        inside = S::select(sum <= largest_certain_sum, inside, zero);" ""
 # p = 2 distances from dot products: the bound on a squared distance, when a
 # pair is taken from it, and what taking it adds to the distance bound.
-mutant gram_norm_term classifier/gram_distance.cpp \
+mutant gram_norm_term classifier/tiles/gram_distance.cpp \
     "    const typename S::value bound = per_norm * norms + (1.03 * 2.0 * u)" \
     "    const typename S::value bound = 0.0 * norms + (1.03 * 2.0 * u)"
-mutant gram_centring_and_sum_terms_over_1000 classifier/gram_distance.cpp \
+mutant gram_centring_and_sum_terms_over_1000 classifier/tiles/gram_distance.cpp \
     "    const double per_norm = 1.03 * (2.0 * d + 4.0) * u;" "    const double per_norm = 1.03e-3 * (2.0 * d + 4.0) * u;"
-mutant gram_acceptance_unchecked classifier/gram_distance.cpp \
+mutant gram_acceptance_unchecked classifier/tiles/gram_distance.cpp \
     "    return S::select(bound <= gram_acceptance * s, S::select(s >= smallest_taken, in_range, zero), zero);" \
     "    return S::select(s >= smallest_taken, in_range, zero);"
-mutant gram_range_unchecked classifier/gram_distance.cpp \
+mutant gram_range_unchecked classifier/tiles/gram_distance.cpp \
     "    return S::select(bound <= gram_acceptance * s, S::select(s >= smallest_taken, in_range, zero), zero);" \
     "    return S::select(bound <= gram_acceptance * s, S::broadcast(1.0), zero);"
-mutant gram_acceptance_not_in_distance_bound classifier/gram_distance.cpp \
+mutant gram_acceptance_not_in_distance_bound classifier/tiles/gram_distance.cpp \
     "return distance_error_bound(d) + 0.51 * gram_acceptance;" "return distance_error_bound(d);"
 # The vector roots' claims and the literal exponent they follow.
-mutant cube_root_ignores_literal_exponent classifier/lane_math.h \
+mutant cube_root_ignores_literal_exponent classifier/lanes/lane_math.h \
     "return S::select(s == 0.0, s, y - y * (log_s * (0x1p-54 / 3.0)));" "return S::select(s == 0.0, s, y);"
-mutant cube_root_claim_over_1000 classifier/lane_math.h \
+mutant cube_root_claim_over_1000 classifier/lanes/lane_math.h \
     "constexpr double cube_root_error = 4 * 0x1p-53;" "constexpr double cube_root_error = 4 * 0x1p-53 / 1000;"
-mutant fourth_root_claim_over_1000 classifier/lane_math.h \
+mutant fourth_root_claim_over_1000 classifier/lanes/lane_math.h \
     "constexpr double fourth_root_error = 3 * 0x1p-53;" "constexpr double fourth_root_error = 3 * 0x1p-53 / 1000;"
-mutant sine_claim_over_1000 classifier/lane_math.h \
+mutant sine_claim_over_1000 classifier/lanes/lane_math.h \
     "constexpr double sine_error = 0x1p-49;" "constexpr double sine_error = 0x1p-49 / 1000;"
 # The streamed rule: one-template classes settled a tile at a time, and
 # classes without templates.
-mutant singleton_tiles_unchecked classifier/fast_kernels.h \
+mutant singleton_tiles_unchecked classifier/tiles/fast_kernels.h \
     "    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;" \
     "    return true;"
-mutant singleton_margin_without_bounds classifier/fast_kernels.h \
+mutant singleton_margin_without_bounds classifier/tiles/fast_kernels.h \
     "    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;" \
     "    return tile.finite_check == 0.0 && best - tile.largest_value > 0.0;"
-mutant singleton_not_finite_ignored classifier/fast_kernels.h \
+mutant singleton_not_finite_ignored classifier/tiles/fast_kernels.h \
     "    return tile.finite_check == 0.0 && best - tile.largest_value > best_error + largest_error;" \
     "    return best - tile.largest_value > best_error + largest_error;"
-mutant tile_summary_last_sensitivity classifier/kernel_sink.h \
+mutant tile_summary_last_sensitivity classifier/tiles/kernel_sink.h \
     "            largest_sensitivity = S::select(sensitivity > largest_sensitivity, sensitivity, largest_sensitivity);" \
     "            largest_sensitivity = sensitivity;"
-mutant tile_summary_finite_values_only classifier/kernel_sink.h \
+mutant tile_summary_finite_values_only classifier/tiles/kernel_sink.h \
     "            finite_check += (k - k) + (sensitivity - sensitivity);" "            finite_check += k - k;"
-mutant empty_classes_skipped classifier/engine.cpp \
+mutant empty_classes_skipped classifier/engine/engine.cpp \
     "        while (rule.next_class() < next) rule.take(0.0, 0.0);" \
     "        rule.literal.next_class = std::max(rule.next_class(), next);"
 # The rule: a comparison settled only by more than both bounds; one too
 # close to call on both classes' literal scores.
-mutant rule_without_best_bound classifier/exact_rule.h \
+mutant rule_without_best_bound classifier/engine/exact_rule.h \
     "        if (std::fabs(literal.best - score) > best_error + error) {" \
     "        if (std::fabs(literal.best - score) > error) {"
-mutant rule_takes_fast_score classifier/exact_rule.h \
+mutant rule_takes_fast_score classifier/engine/exact_rule.h \
     "        literal.take(literal_score(literal.next_class));" "        literal.take(score);"
-mutant rule_keeps_fast_best classifier/exact_rule.h \
+mutant rule_keeps_fast_best classifier/engine/exact_rule.h \
     "            literal.best = literal_score(literal.outcome.winner);" \
     "            literal.best = literal.best;"
 # The pruned evaluation: the bound on skipped nodes, its distance floor and
 # its slack, the class count the score bound takes, exact zeros, and the
 # exact comparison of literal class scores.
-mutant pruned_skipped_bound_zero classifier/pruned_scores.cpp \
+mutant pruned_skipped_bound_zero classifier/tree/pruned_scores.cpp \
     "(tree.class_counts ? skipped[c] : n > 0 ? skipped_all : 0.0) * sum_growth" "0.0 * sum_growth"
-mutant pruned_skipped_counts_of_another_class classifier/pruned_scores.cpp \
+mutant pruned_skipped_counts_of_another_class classifier/tree/pruned_scores.cpp \
     "skipped[c] += kernel * counts[c];" "skipped[c] += kernel * counts[in.M - 1 - c];"
-mutant pruned_box_gap_ignores_first_column classifier/pruned_scores.cpp \
+mutant pruned_box_gap_ignores_first_column classifier/tree/pruned_scores.cpp \
     "const double gap = std::max(" "const double gap = i == 0 ? 0.0 : std::max("
-mutant pruned_box_floor_unrolled_short classifier/pruned_scores.cpp \
+mutant pruned_box_floor_unrolled_short classifier/tree/pruned_scores.cpp \
     "        case 3: return gap_norm_floor<kind, 3>;" "        case 3: return gap_norm_floor<kind, 2>;"
-mutant pruned_distance_slack_removed classifier/pruned_scores.cpp \
+mutant pruned_distance_slack_removed classifier/tree/pruned_scores.cpp \
     "constexpr double distance_shrink = 1.0 - 0x1p-40;" "constexpr double distance_shrink = 1.0;"
-mutant pruned_class_count_one classifier/pruned_scores.cpp \
+mutant pruned_class_count_one classifier/tree/pruned_scores.cpp \
     "value + skipped_c, n) + skipped_c" "value + skipped_c, 1) + skipped_c"
-mutant pruned_tiny_nodes_taken_as_zero classifier/pruned_scores.cpp \
+mutant pruned_tiny_nodes_taken_as_zero classifier/tree/pruned_scores.cpp \
     "return at_floor == 0.0 ? 0.0 :" "return at_floor < 0x1p-1000 ? 0.0 :"
-mutant pruned_exact_scores_not_compared_exactly classifier/pruned_scores.cpp \
+mutant pruned_exact_scores_not_compared_exactly classifier/tree/pruned_scores.cpp \
     "if (error == 0.0 && best_error == 0.0) {" "if (false) {"
 # The queue of waiting nodes: the bound on skipped nodes sums what it lists,
 # nearest first. (A queue not cleared between patterns loops the traversal
 # forever, which would cost this check its timeout: NodeQueue.* fails on it
 # at once, and it is left out here.)
-mutant queue_lists_without_lowest_buckets classifier/node_queue.h \
+mutant queue_lists_without_lowest_buckets classifier/tree/node_queue.h \
     "for (int32_t node = head[b]; node >= 0; node = next[node]) f(node, kernel[node]);" \
     "for (int32_t node = head[b]; node >= 0; node = next[node]) if (b >= 64) f(node, kernel[node]);"
-mutant queue_pops_a_lower_bucket classifier/node_queue.h \
+mutant queue_pops_a_lower_bucket classifier/tree/node_queue.h \
     "        return 63 - __builtin_clzll(word);" "        return __builtin_ctzll(word);"
 # Every template checked finite before the tree is taken, whichever thread
 # checks it.
-mutant finite_check_skips_slice_ends classifier/pruned_scores.cpp \
+mutant finite_check_skips_slice_ends classifier/tree/pruned_scores.cpp \
     "        for (int32_t j = begin; j < end; ++j)
             for (int32_t i = 0; i < in.d; ++i)
                 if (!std::isfinite(in.templates[j][i])) {" \
     "        for (int32_t j = begin; j < end - 1; ++j)
             for (int32_t i = 0; i < in.d; ++i)
                 if (!std::isfinite(in.templates[j][i])) {"
-mutant finite_check_first_slice_only classifier/pruned_scores.cpp \
+mutant finite_check_first_slice_only classifier/tree/pruned_scores.cpp \
     "return std::all_of(finite, finite + parts," "return std::all_of(finite, finite + 1,"
 # A node whose bound is above the per-term slack must wait (and be counted).
-mutant pruned_small_nodes_never_wait classifier/pruned_scores.cpp \
+mutant pruned_small_nodes_never_wait classifier/tree/pruned_scores.cpp \
     "if (kernel <= setup.bound.per_term) return;" "if (kernel <= 0x1p-990) return;"
 # NaN: no tree where the kernel is NaN at an infinite distance (h = +inf); a
 # node whose bound is NaN waits, or is taken as the nearer child; a NaN
 # difference makes no NaN floor.
-mutant pruned_infinite_window_taken classifier/pruned_scores.cpp \
+mutant pruned_infinite_window_taken classifier/tree/pruned_scores.cpp \
     "    if (std::isnan(kernel.value(HUGE_VAL, in.h))) return false;
 " ""
-mutant pruned_nan_bound_dropped classifier/pruned_scores.cpp \
+mutant pruned_nan_bound_dropped classifier/tree/pruned_scores.cpp \
     "if (kernel <= setup.bound.per_term) return;" "if (!(kernel > setup.bound.per_term)) return;"
-mutant pruned_nan_nearer_child_dropped classifier/pruned_scores.cpp \
+mutant pruned_nan_nearer_child_dropped classifier/tree/pruned_scores.cpp \
     "if (nearer_kernel <= setup.bound.per_term) break;" "if (!(nearer_kernel > setup.bound.per_term)) break;"
-mutant pruned_box_nan_gap_kept classifier/pruned_scores.cpp \
+mutant pruned_box_nan_gap_kept classifier/tree/pruned_scores.cpp \
     "const double gap = std::max(0.0, std::max(lower[i] - y, y - upper[i]));" \
     "const double gap = std::max(std::max(lower[i] - y, y - upper[i]), 0.0);"
 # Patterns taken out of order: each decision must land in its own place.
-mutant pruned_decision_in_order_taken classifier/engine.cpp \
+mutant pruned_decision_in_order_taken classifier/engine/engine.cpp \
     "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[n])" \
     "decide_pruned(*work.pruned, work.in->patterns[n], scratch, &work.decisions[k])"
 # No mutant removes the kernel's slack on a skipped node (kernel_growth):
@@ -255,44 +255,44 @@ mutant pruned_decision_in_order_taken classifier/engine.cpp \
 # literal exp is monotonic in practice, so no input makes a template's value
 # exceed the value at its node's distance floor.
 # Arithmetic the bounds take as given.
-mutant literal_pow_as_products classifier/distance.cpp \
+mutant literal_pow_as_products classifier/tiles/distance.cpp \
     "    for (int32_t i = 0; i < d; ++i) sum += std::pow(std::fabs(b[i] - a[i]), exponent);" \
     "    for (int32_t i = 0; i < d; ++i) { const double t = std::fabs(b[i] - a[i]); sum += p == 2.0 ? t * t : std::pow(t, exponent); }"
-mutant cauchy_fused_multiply_add classifier/fast_kernels.cpp \
+mutant cauchy_fused_multiply_add classifier/tiles/fast_kernels.cpp \
     "        const typename S::value k = 1.0 / (q * q + 1.0);" \
     "        typename S::value k = q; for (int l = 0; l < W; ++l) k[l] = 1.0 / std::fma(q[l], q[l], 1.0);"
-mutant columns_summed_last_first classifier/fast_distance.cpp \
+mutant columns_summed_last_first classifier/tiles/fast_distance.cpp \
     "            for (int v = 0; v < strip; ++v) column[v] = S::load(at[v] + static_cast<size_t>(i) * block_lanes);" \
     "            for (int v = 0; v < strip; ++v) column[v] = S::load(at[v] + static_cast<size_t>(d - 1 - i) * block_lanes);" \
     "                const value b = S::broadcast(pattern[k][i]);" \
     "                const value b = S::broadcast(pattern[k][d - 1 - i]);"
 # A pattern of a group taken as covered whatever its sums.
-mutant group_range_unchecked classifier/fast_distance.cpp \
+mutant group_range_unchecked classifier/tiles/fast_distance.cpp \
     "        if (!sums_in_range<W>(distance, tile, patterns[k], d, valid_lanes)) continue;" ""
 # The template tree's build: what a tree must hold whatever the thread count.
-mutant tree_padding_left_unwritten classifier/template_tree.cpp \
+mutant tree_padding_left_unwritten classifier/tree/template_tree.cpp \
     "                    *column = 0.0;
                     continue;" "                    continue;"
-mutant tree_leaf_counts_not_cleared classifier/template_tree.cpp \
+mutant tree_leaf_counts_not_cleared classifier/tree/template_tree.cpp \
     "            std::fill_n(counts, in.M, 0);
 " ""
-mutant tree_leaf_box_from_first_row classifier/template_tree.cpp \
+mutant tree_leaf_box_from_first_row classifier/tree/template_tree.cpp \
     "                low = std::min(low, value);
 " ""
-mutant tree_leaf_left_unsorted classifier/template_tree.cpp \
+mutant tree_leaf_left_unsorted classifier/tree/template_tree.cpp \
     "const int32_t at = start[from_class[k]]++;" "const int32_t at = k + 0 * start[from_class[k]]++;"
-mutant tree_many_classes_sorted_backwards classifier/template_tree.cpp \
+mutant tree_many_classes_sorted_backwards classifier/tree/template_tree.cpp \
     "for (; at > 0 && class_of[at - 1] > c; --at) {" "for (; at > 0 && class_of[at - 1] < c; --at) {"
-mutant tree_subtree_numbered_from_root classifier/template_tree.cpp \
+mutant tree_subtree_numbered_from_root classifier/tree/template_tree.cpp \
     "builder{in, tree, at.index_at, at.class_at, at.end, at.node, row_block}" \
     "builder{in, tree, at.index_at, at.class_at, at.end, at.node == 0 ? 0 : at.node + 1, row_block}"
-mutant sort_bounds_of_first_part_only classifier/code_order.cpp \
+mutant sort_bounds_of_first_part_only classifier/tree/code_order.cpp \
     "            lo = std::min(lo, part_low[part][i]);
 " ""
-mutant sort_pass_skipped_on_any_tie classifier/code_order.cpp \
+mutant sort_pass_skipped_on_any_tie classifier/tree/code_order.cpp \
     "if (at[from[0].code >> shift & digit_mask] == n) continue;" \
     "if (at[from[0].code >> shift & digit_mask] > n / 2) continue;"
-mutant sort_buckets_by_part_first classifier/code_order.cpp \
+mutant sort_buckets_by_part_first classifier/tree/code_order.cpp \
     "    for (int b = 0; b < digit_values; ++b) {
         bucket_start[b] = sum;
         for (int part = 0; part < parts; ++part) {" \
@@ -300,21 +300,21 @@ mutant sort_buckets_by_part_first classifier/code_order.cpp \
     for (int part = 0; part < parts; ++part) {
         for (int b = 0; b < digit_values; ++b) {
             if (part == 0) bucket_start[b] = sum;"
-mutant codes_two_columns_bits_reversed classifier/code_order.cpp \
+mutant codes_two_columns_bits_reversed classifier/tree/code_order.cpp \
     "tables.by_one[x] |= (x >> bit & 1u) << (2 * bit);" "tables.by_one[x] |= (x >> bit & 1u) << (2 * (7 - bit));"
-mutant codes_three_columns_bits_reversed classifier/code_order.cpp \
+mutant codes_three_columns_bits_reversed classifier/tree/code_order.cpp \
     "tables.by_two[x] |= (x >> bit & 1u) << (3 * bit);" "tables.by_two[x] |= (x >> bit & 1u) << (3 * (9 - bit));"
-mutant codes_columns_swapped classifier/code_order.cpp \
+mutant codes_columns_swapped classifier/tree/code_order.cpp \
     "spread_by_two(cell[0]) << 2 | spread_by_two(cell[1]) << 1 | spread_by_two(cell[2]);" \
     "spread_by_two(cell[1]) << 2 | spread_by_two(cell[0]) << 1 | spread_by_two(cell[2]);"
 # The codes' place along the Hilbert curve: the steps' states followed, every
 # level's bits inverted where the Gray code says, the cells of four columns
 # and more turned.
-mutant hilbert_state_not_followed classifier/code_order.cpp \
+mutant hilbert_state_not_followed classifier/tree/code_order.cpp \
     "            at[k] = step >> 8;" "            at[k] = 0;"
-mutant hilbert_flip_dropped classifier/code_order.cpp \
+mutant hilbert_flip_dropped classifier/tree/code_order.cpp \
     "    for (int32_t i = 0; i < columns; ++i) cell[i] ^= flip;" ""
-mutant hilbert_many_columns_unturned classifier/code_order.cpp \
+mutant hilbert_many_columns_unturned classifier/tree/code_order.cpp \
     "    turn_to_hilbert(cell, columns, layout.bits);
     uint32_t code = 0;" "    uint32_t code = 0;"
 

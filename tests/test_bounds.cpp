@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "classifier/classifier.h"
-#include "classifier/fast_kernels.h"
-#include "classifier/multiversion.h"
+#include "classifier/tiles/fast_kernels.h"
+#include "classifier/lanes/multiversion.h"
 #include "vector_widths.h"
-#include "classifier/norms.h"
+#include "classifier/tiles/norms.h"
 
 using namespace vendral;
 

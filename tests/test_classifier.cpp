@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "builtin_host/builtin_host.h"
-#include "classifier/class_table.h"
+#include "classifier/engine/class_table.h"
 #include "classifier/classifier.h"
-#include "classifier/decision.h"
+#include "classifier/engine/decision.h"
 #include "classifier/host_services.h"
 
 using namespace vendral;

@@ -10,10 +10,10 @@
 #include <random>
 #include <vector>
 
-#include "classifier/engine.h"
-#include "classifier/exact_rule.h"
-#include "classifier/fast_kernels.h"
-#include "classifier/multiversion.h"
+#include "classifier/engine/engine.h"
+#include "classifier/engine/exact_rule.h"
+#include "classifier/tiles/fast_kernels.h"
+#include "classifier/lanes/multiversion.h"
 #include "module_call.h"
 
 namespace {

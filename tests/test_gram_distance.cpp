@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "classifier/classifier.h"
-#include "classifier/fast_distance.h"
-#include "classifier/gram_distance.h"
-#include "classifier/multiversion.h"
+#include "classifier/tiles/fast_distance.h"
+#include "classifier/tiles/gram_distance.h"
+#include "classifier/lanes/multiversion.h"
 #include "vector_widths.h"
 
 using namespace vendral;

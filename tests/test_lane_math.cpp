@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
-#include "classifier/lane_math.h"
-#include "classifier/multiversion.h"
-#include "classifier/opaque.h"
+#include "classifier/lanes/lane_math.h"
+#include "classifier/lanes/multiversion.h"
+#include "classifier/lanes/opaque.h"
 
 namespace {
 

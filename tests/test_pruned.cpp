@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "classifier/classifier.h"
-#include "classifier/engine.h"
-#include "classifier/kernel_values.h"
-#include "classifier/multiversion.h"
-#include "classifier/pruned_scores.h"
+#include "classifier/engine/engine.h"
+#include "classifier/tiles/kernel_values.h"
+#include "classifier/lanes/multiversion.h"
+#include "classifier/tree/pruned_scores.h"
 #include "module_call.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "builtin_host/builtin_host.h"
-#include "classifier/fast_distance.h"
+#include "classifier/tiles/fast_distance.h"
 #include "classifier/host_services.h"
-#include "classifier/template_tree.h"
+#include "classifier/tree/template_tree.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "classifier/multiversion.h"
+#include "classifier/lanes/multiversion.h"
 
 template <typename Body>
 void at_every_width(Body body) {

@@ -96,11 +96,21 @@ function yes = is_octave ()
 end
 
 % The source list is read from the tree, so new files need no edit here;
-% sources are named as the CMake lists name them ('host/arrays.cpp').
+% sources are named as the CMake lists name them ('host/arrays.cpp',
+% 'classifier/tree/template_tree.cpp'): a folder's own, then its
+% subfolders' (one level down).
 function sources = list_sources (source_dir, folder)
   listing = dir (fullfile (source_dir, folder, '*.cpp'));
   names = sort ({listing.name});
   sources = cellfun (@(name) [folder '/' name], names, 'UniformOutput', false);
+  entries = dir (fullfile (source_dir, folder));
+  subfolders = sort ({entries([entries.isdir] & ~strncmp ({entries.name}, '.', 1)).name});
+  for k = 1:numel (subfolders)
+    listing = dir (fullfile (source_dir, folder, subfolders{k}, '*.cpp'));
+    names = sort ({listing.name});
+    sources = [sources, cellfun(@(name) [folder '/' subfolders{k} '/' name], names, ...
+                                'UniformOutput', false)];
+  end
 end
 
 % The options in cmake/compile_flags.cmake, one set(NAME values) per line:
