@@ -23,9 +23,17 @@ void raise(message_id id, const char *message) {
 
 }  // namespace
 
+// The module's one exported name: everything else is compiled hidden
+// (cmake/compile_flags.cmake). The Windows DLL's export is in windows/vendral.def.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define VENDRAL_ENTRY __attribute__((visibility("default")))
+#else
+#define VENDRAL_ENTRY
+#endif
+
 // The error service ends the call in the host; the returns after it are for
 // hosts whose error service comes back.
-extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+extern "C" VENDRAL_ENTRY void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     char message[message_buffer_size];
     run_arguments args;
     message_id failed_check = message_id::message_count;
