@@ -15,6 +15,14 @@ set(VENDRAL_WARNING_FLAGS -Wall -Wextra -Wpedantic)
 # host's declarations, C++17, the engine's threads.
 set(VENDRAL_HOST_MEX_FLAGS -DVENDRAL_USE_HOST_MEX_H -std=c++17 -pthread)
 
+# The module exports mexFunction alone: two builds loaded into one process
+# would otherwise bind to each other's functions. Its names are hidden when
+# compiled, and the linker's version script (a path in the source tree) keeps
+# out what the standard library's headers still mark visible. For the modules
+# of Octave and MATLAB; windows/vendral.def lists the Windows DLL's export.
+set(VENDRAL_VISIBILITY_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden)
+set(VENDRAL_EXPORTS_SCRIPT host/exports.map)
+
 # Per source: errno is never read, and without it sqrt in the vector loops is
 # one instruction; results are unchanged.
 set(VENDRAL_FLAGS_classifier/tiles/fast_kernels.cpp -fno-math-errno)

@@ -77,6 +77,30 @@ function(vendral_windows_test_host target directory end_call_with_longjmp)
 endfunction()
 
 if(VENDRAL_BUILD_WINDOWS_TEST_HOST)
+  # A DLL that imports mxMalloc from MATLAB.EXE besides the host operations,
+  # for the test that scripts/check_windows_dll.py refuses it.
+  set(undeclared_dir ${PROJECT_BINARY_DIR}/undeclared_import)
+  file(READ ${vendral_host_def} host_operations)
+  file(GENERATE OUTPUT ${undeclared_dir}/matlab_host.def CONTENT "${host_operations}    mxMalloc\n")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${vendral_host_def})
+  add_custom_command(
+    OUTPUT ${undeclared_dir}/libmatlab_host.a
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${undeclared_dir}/matlab_host.def --dllname MATLAB.EXE
+            --output-lib ${undeclared_dir}/libmatlab_host.a
+    DEPENDS ${undeclared_dir}/matlab_host.def
+    VERBATIM)
+  add_custom_target(vendral_undeclared_import_library DEPENDS ${undeclared_dir}/libmatlab_host.a)
+  add_library(vendral_undeclared_import SHARED windows/fixtures/undeclared_import.cpp
+                                              resources/vendral.rc windows/vendral.def)
+  vendral_windows_target(vendral_undeclared_import)
+  add_dependencies(vendral_undeclared_import vendral_undeclared_import_library)
+  target_link_libraries(vendral_undeclared_import PRIVATE ${undeclared_dir}/libmatlab_host.a)
+  set_target_properties(vendral_undeclared_import PROPERTIES
+    OUTPUT_NAME vendral PREFIX "" SUFFIX ".dll"
+    RUNTIME_OUTPUT_DIRECTORY ${undeclared_dir}
+    ARCHIVE_OUTPUT_DIRECTORY ${undeclared_dir}/lib
+    LINK_DEPENDS ${undeclared_dir}/libmatlab_host.a)
+
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     vendral_windows_test_host(vendral_test_host ${PROJECT_BINARY_DIR} TRUE)
   else()

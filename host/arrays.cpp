@@ -10,12 +10,12 @@ namespace vendral {
 namespace {
 
 // Zero-sized blocks are asked for as one element: a host may answer a
-// zero-byte request with null, which would read as out of memory. Not
-// zeroed: every block here is written whole.
+// zero-byte request with null, which would read as out of memory. Every
+// block here is written whole.
 void *allocate(int64_t count, size_t size) {
     const size_t elements = count > 0 ? static_cast<size_t>(count) : 1;
     if (elements > SIZE_MAX / size) return nullptr;  // (a 32-bit host's size_t)
-    void *block = mxMalloc(elements * size);
+    void *block = host_block_to_write(elements * size);
     prepare_to_write_whole(block, elements * size);
     return block;
 }

@@ -57,7 +57,6 @@ bool mxIsNumeric(const mxArray *array);
 bool mxIsLogical(const mxArray *array);
 bool mxIsChar(const mxArray *array);
 void *mxCalloc(size_t count, size_t size);
-void *mxMalloc(size_t bytes);
 void *mxRealloc(void *block, size_t bytes);
 void mxFree(void *block);
 mxArray *mxCreateNumericArray(int ndims, const int *dims, mxClassID class_id,
@@ -74,5 +73,27 @@ void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 using host_size = int;
 
 #endif
+
+#if defined(VENDRAL_BUILTIN_HOST)
+// Not a 5.x operation: the built-in host also hands out unzeroed blocks, as
+// Octave and MATLAB do, filled on request so that its tests show a read
+// before a write.
+extern "C" void *mxMalloc(size_t bytes);
+#endif
+
+namespace vendral {
+
+// A block its caller writes whole before reading any of it, so it need not be
+// zeroed. The 5.x host has no mxMalloc, and refuses to load a DLL that imports
+// a name it lacks: there the block comes zeroed.
+inline void *host_block_to_write(size_t bytes) {
+#if defined(VENDRAL_USE_HOST_MEX_H) || defined(MATLAB_MEX_FILE) || defined(VENDRAL_BUILTIN_HOST)
+    return mxMalloc(bytes);
+#else
+    return mxCalloc(bytes, 1);
+#endif
+}
+
+}  // namespace vendral
 
 #endif  // VENDRAL_HOST_API_H

@@ -18,7 +18,7 @@ void *host_calloc(size_t count, size_t size) {
 
 void *host_malloc(size_t count, size_t size) {
     if (size != 0 && count > SIZE_MAX / size) return nullptr;
-    void *block = mxMalloc(count * size);
+    void *block = host_block_to_write(count * size);
     prepare_to_write_whole(block, count * size);
     return block;
 }

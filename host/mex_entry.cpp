@@ -34,7 +34,15 @@ classify_options module_options() {
 
 }  // namespace vendral
 
-extern "C" void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+// The module's one exported name: everything else is compiled hidden
+// (cmake/compile_flags.cmake). The Windows DLL's export is in windows/vendral.def.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define VENDRAL_ENTRY __attribute__((visibility("default")))
+#else
+#define VENDRAL_ENTRY
+#endif
+
+extern "C" VENDRAL_ENTRY void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
     run_module(nlhs, plhs, nrhs, prhs, module_options());
 }
 

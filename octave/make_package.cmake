@@ -20,10 +20,11 @@ set(package_files ${SOURCE_DIR}/octave/package)
 file(REMOVE_RECURSE ${stage_root})
 file(MAKE_DIRECTORY ${stage}/inst ${stage}/src)
 
-# The module's C++ sources, in their folders (host/ includes "classifier/...").
+# The module's C++ sources, in their folders (host/ includes "classifier/..."),
+# and the linker's version script.
 foreach(folder host classifier)
   file(COPY ${SOURCE_DIR}/${folder} DESTINATION ${stage}/src
-       FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.hpp" PATTERN "*.inc")
+       FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.hpp" PATTERN "*.inc" PATTERN "*.map")
 endforeach()
 file(COPY ${package_files}/Makefile DESTINATION ${stage}/src)
 configure_file(${SOURCE_FLAGS} ${stage}/src/source_flags.mk COPYONLY)

@@ -37,6 +37,9 @@ expect (~all (cellfun (@(f) any (strcmp (f, '-fno-math-errno')), {compiled.flags
 expect_equal (module, fullfile (output_dir, 'vendral.mex'), 'module returned');
 expect (exist (module, 'file') ~= 0, 'no module at %s', module);
 expect (exist (fullfile (output_dir, 'vendral.m'), 'file') == 2, 'help file not copied');
+[status, exports] = system (sprintf ('bash "%s" "%s"', ...
+                                     fullfile (source_dir, 'scripts', 'check_module_exports.sh'), module));
+expect (status == 0, 'exports of the module built by build_vendral:\n%s', exports);
 
 addpath (output_dir);
 expect_equal (which ('vendral'), module, 'function found after addpath');

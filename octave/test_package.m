@@ -50,7 +50,8 @@ for folder = {'host', 'classifier'}
     line = commands(~cellfun (@isempty, regexp (commands, [' ' regexptranslate('escape', source) '$'])));
     expect (numel (line) == 1, 'the package does not compile %s', source);
     wanted = {'mkoctfile --mex -c -o ', '-DVENDRAL_USE_HOST_MEX_H', '-std=c++17', ...
-              '-ffp-contract=off', '-fno-fast-math', '-pthread'};
+              '-ffp-contract=off', '-fno-fast-math', '-pthread', '-fvisibility=hidden', ...
+              '-fvisibility-inlines-hidden'};
     for f = 1:numel (per_file)
       if strcmp (per_file{f}{1}, source)
         wanted{end + 1} = per_file{f}{2};
@@ -65,6 +66,8 @@ end
 link = commands(~cellfun (@isempty, strfind (commands, '-o vendral.mex ')));
 expect (numel (link) == 1 && ~isempty (strfind (link{1}, '--mex -o vendral.mex -pthread')), ...
         'the package does not link vendral.mex with threads');
+expect (~isempty (strfind (link{1}, ' -Wl,--version-script=host/exports.map ')), ...
+        'the package does not link vendral.mex with its version script:\n%s', link{1});
 
 tic;
 pkg ('install', '-local', tarball);
@@ -82,6 +85,9 @@ cd (scratch);
 pkg load vendral
 module = which ('vendral');
 expect_equal (module, fullfile (install_dir, 'vendral.mex'), 'module beside the help file');
+[status, exports] = system (sprintf ('bash "%s" "%s"', ...
+                                     fullfile (source_dir, 'scripts', 'check_module_exports.sh'), module));
+expect (status == 0, 'exports of the installed module:\n%s', exports);
 help_text = evalc ('help vendral');
 expect (~isempty (strfind (help_text, 'labels = vendral (Templates, NLabels, kernel_type, norm_type, h, ...')), ...
         'help vendral after pkg load:\n%s', help_text);

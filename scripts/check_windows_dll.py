@@ -5,8 +5,9 @@ Usage: check_windows_dll.py DLL --machine i386|amd64 [--source-root DIR]
 
 Asserted: the image kind (PE32 for i386, PE32+ for amd64) and that it is a DLL;
 the export list is exactly [mexFunction], by name; the DLLs it imports from are
-MATLAB.EXE plus at most KERNEL32.dll and msvcrt.dll; the names imported from
-MATLAB.EXE are exactly the host operations declared in host/host_api.h, which
+MATLAB.EXE plus at most KERNEL32.dll and msvcrt.dll; every name imported from
+MATLAB.EXE is one of the operations the 5.x host exports (HOST_OPERATIONS
+below), and they are exactly those declared in host/host_api.h, which
 windows/matlab_host.def lists too; the only resource is the string table block
 96-111 in language 1033 with string 100 "MATLAB 5.1 native", string 101
 "not inlined" and every other string of the block empty.
@@ -26,6 +27,16 @@ LANGUAGE_US_ENGLISH = 1033
 STRING_BLOCK = 100 // 16 + 1  # block n holds the strings 16(n-1) .. 16(n-1)+15
 EXPECTED_STRINGS = {100: "MATLAB 5.1 native", 101: "not inlined"}
 ALLOWED_SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
+HOST = "MATLAB.EXE"
+# What the MATLAB 5.x host exports to modules and the module may use. The host
+# refuses to load a DLL that imports any name it does not export. Memory comes
+# only through mxCalloc, mxRealloc and mxFree: there is no mxMalloc.
+HOST_OPERATIONS = {
+    "mxGetNumberOfDimensions", "mxGetDimensions", "mxGetPr", "mxGetScalar",
+    "mxIsDouble", "mxIsSparse", "mxIsNumeric", "mxIsLogical", "mxIsChar",
+    "mxCalloc", "mxRealloc", "mxFree", "mxCreateNumericArray",
+    "mexPrintf", "mexErrMsgTxt", "mexWarnMsgTxt", "mexAddFlops",
+}
 
 
 class PeImage:
@@ -193,20 +204,27 @@ def main():
 
     imported = imports(image)
     dlls = list(imported)
-    others = [d for d in dlls if d != "MATLAB.EXE" and d.lower() not in ALLOWED_SYSTEM_DLLS]
-    check("MATLAB.EXE" in imported and not others, f"imports from {dlls}")
+    others = [d for d in dlls if d != HOST and d.lower() not in ALLOWED_SYSTEM_DLLS]
+    check(HOST in imported and not others, f"imports from {dlls}")
 
     declared = host_operations(options.source_root)
     listed = def_exports(options.source_root / "windows" / "matlab_host.def")
     check(listed == declared, f"windows/matlab_host.def lists the {len(declared)} operations of host/host_api.h")
-    from_host = sorted(imported.get("MATLAB.EXE", []))
+    # Windows compares module names without regard to case.
+    from_host = sorted(n for dll, entries in imported.items() if dll.upper() == HOST for n in entries)
+    unknown = sorted(set(from_host) - HOST_OPERATIONS)
+    check(
+        not unknown,
+        f"imports from {HOST} only operations of the 5.x host"
+        + (f"; not among them: {unknown}" if unknown else ""),
+    )
     missing = sorted(set(declared) - set(from_host))
     extra = sorted(set(from_host) - set(declared))
     check(
         from_host == declared,
-        f"imports from MATLAB.EXE by name: {', '.join(from_host)}"
+        f"imports from {HOST} by name: {', '.join(from_host)}"
         + (f"; missing {missing}" if missing else "")
-        + (f"; not host operations {extra}" if extra else ""),
+        + (f"; not declared in host/host_api.h {extra}" if extra else ""),
     )
 
     resources = resource_tree(image)

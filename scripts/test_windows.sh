@@ -2,7 +2,8 @@
 # Builds the Windows module from the same sources twice with MinGW-w64: the
 # 32-bit vendral.dll for the MATLAB 5.x host (build-win32/) and a 64-bit one
 # (build-win64/), each with MATLAB.EXE, the test host that loads it. Checks the
-# structure of both DLLs, then runs the module's tests through LoadLibrary
+# structure of both DLLs (and that the check refuses one importing a name the
+# host does not export), then runs the module's tests through LoadLibrary
 # under wine in a throwaway prefix: always the 64-bit pair, and the 32-bit pair
 # where the kernel runs 32-bit code. Exits non-zero on any failure.
 set -euo pipefail
@@ -37,6 +38,9 @@ ls -l build-win32/vendral.dll build-win64/vendral.dll
 echo "== Structure of the DLLs"
 python3 scripts/check_windows_dll.py build-win32/vendral.dll --machine i386
 python3 scripts/check_windows_dll.py build-win64/vendral.dll --machine amd64
+echo "== The structure check refuses a DLL importing what the 5.x host does not export"
+bash scripts/test_check_windows_dll.sh build-win32 i386
+bash scripts/test_check_windows_dll.sh build-win64 amd64
 
 run_32bit=false
 if python3 scripts/can_run_32bit.py; then

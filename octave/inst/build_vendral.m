@@ -24,7 +24,9 @@
 %  against the host's mex.h, contraction of a*b+c into fused multiply-adds
 %  and value-changing optimisations switched off so that the results do not
 %  depend on the compiler, a source's own options (math functions free not
-%  to set errno where the module never reads it), and threads.
+%  to set errno where the module never reads it), and threads. The module
+%  exports mexFunction alone: its other names are compiled hidden, and in
+%  Octave, except on macOS, a linker version script keeps out the rest.
 %
 %  build_vendral ships with the vendral package so that its help is at hand,
 %  but it compiles from a source tree: give source_dir when calling it from
@@ -79,7 +81,7 @@ function [module, compiled] = build_vendral (output_dir, source_dir)
     compiled(k).flags = [flags.common, own_flags(flags, sources{k})];
     objects{k} = compile_source (source_dir, sources{k}, compiled(k).flags, object_dir, k);
   end
-  link_module (module, output_dir, objects);
+  link_module (module, output_dir, objects, fullfile (source_dir, flags.exports_script));
   if ~exist (module, 'file')
     error ('build_vendral:failed', 'build_vendral: %s was not built', module);
   end
@@ -126,14 +128,17 @@ function flags = read_compile_flags (source_dir)
   for k = 1:numel (settings)
     values(settings{k}{1}) = strsplit (strtrim (settings{k}{2}));
   end
-  flags.common = {};
-  % Warnings change no result and are for the developers' CMake builds.
-  for name = {'VENDRAL_HOST_MEX_FLAGS', 'VENDRAL_MODULE_FLAGS'}
+  for name = {'VENDRAL_HOST_MEX_FLAGS', 'VENDRAL_MODULE_FLAGS', 'VENDRAL_VISIBILITY_FLAGS', ...
+              'VENDRAL_EXPORTS_SCRIPT'}
     if ~isKey (values, name{1})
       error ('build_vendral:flags', 'build_vendral: %s sets no %s', file, name{1});
     end
-    flags.common = [flags.common, values(name{1})];
   end
+  % Warnings change no result and are for the developers' CMake builds.
+  flags.common = [values('VENDRAL_HOST_MEX_FLAGS'), values('VENDRAL_MODULE_FLAGS'), ...
+                  values('VENDRAL_VISIBILITY_FLAGS')];
+  script = values('VENDRAL_EXPORTS_SCRIPT');
+  flags.exports_script = script{1};
   flags.by_source = values;
 end
 
@@ -161,9 +166,15 @@ function object = compile_source (source_dir, source, flags, object_dir, number)
   end
 end
 
-function link_module (module, output_dir, objects)
+% MATLAB's mex links with a version script of its own; macOS's linker takes
+% none.
+function link_module (module, output_dir, objects, exports_script)
   if is_octave ()
-    mkoctfile ('--mex', '-o', module, '-pthread', objects{:});
+    exports = {};
+    if ~ismac ()
+      exports = {['-Wl,--version-script=' exports_script]};
+    end
+    mkoctfile ('--mex', '-o', module, '-pthread', exports{:}, objects{:});
   else
     mex (objects{:}, 'LDFLAGS=$LDFLAGS -pthread', '-outdir', output_dir, '-output', 'vendral');
   end
