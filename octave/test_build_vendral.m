@@ -18,7 +18,8 @@ makefile_flags = fileread (fullfile (build_dir, 'octave', 'source_flags.mk'));
 common = regexp (makefile_flags, '^MODULE_FLAGS := -I\. ([^\n]*)$', 'tokens', 'once', 'lineanchors');
 expect (~isempty (common), 'no MODULE_FLAGS in source_flags.mk:\n%s', makefile_flags);
 expected_sources = [dir(fullfile (source_dir, 'host', '*.cpp')); ...
-                    dir(fullfile (source_dir, 'classifier', '*.cpp'))];
+                    dir(fullfile (source_dir, 'classifier', '*.cpp')); ...
+                    dir(fullfile (source_dir, 'classifier', '*', '*.cpp'))];
 expect_equal (numel (compiled), numel (expected_sources), 'sources compiled by build_vendral');
 for k = 1:numel (compiled)
   wanted = strsplit (common{1});
