@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "builtin_host/builtin_host.h"
@@ -185,23 +186,44 @@ TEST(ClassTable, GrowthIsCountedInSixtyFourBitsAndRefusesWhatNoBlockCanHold) {
 }
 
 TEST(ClassTable, ManyDistinctLabelsAndEveryAllocationFailure) {
-    std::vector<double> labels;
-    for (int i = 0; i < 5000; ++i) labels.push_back((i * 7919) % 3001 - 1500);
-    for (uint64_t refuse = 1;; ++refuse) {
-        bool built = false;
-        const auto outcome = builtin_host::within_call(
-            [&] {
-                class_table table;
-                built = build_class_table(5000, labels.data(), host_allocator(), &table);
-                if (built) {
-                    EXPECT_EQ(table.count, 3001);
-                    for (int j = 0; j < 5000; ++j)
-                        EXPECT_EQ(table.labels[table.class_of_template[j]], static_cast<int32_t>(labels[j]));
-                    free_class_table(&table, host_allocator());
-                }
-            },
-            builtin_host::call_options{refuse, false, false});
-        EXPECT_EQ(outcome.blocks_left, 0u) << "refused allocation " << refuse;
-        if (built) break;
+    // Labels over a range a table can index directly, and the same labels
+    // spread far apart (hashed): the same classes in the same order.
+    for (const double spread : {1.0, 600000.0}) {
+        SCOPED_TRACE("spread " + std::to_string(spread));
+        std::vector<double> labels;
+        for (int i = 0; i < 5000; ++i) labels.push_back(((i * 7919) % 3001 - 1500) * spread);
+        labels[17] += 0.5;  // not an integer: an entry of its own
+        // A label joins the entry of the same value, if any; else it appends one.
+        std::set<double> entries;
+        int32_t expected = 0;
+        for (double label : labels) {
+            if (label == std::trunc(label) && entries.count(label) > 0) continue;
+            entries.insert(std::trunc(label));
+            ++expected;
+        }
+        for (uint64_t refuse = 1;; ++refuse) {
+            bool built = false;
+            const auto outcome = builtin_host::within_call(
+                [&] {
+                    class_table table;
+                    built = build_class_table(5000, labels.data(), host_allocator(), &table);
+                    if (built) {
+                        EXPECT_EQ(table.count, expected);
+                        for (int j = 0; j < 5000; ++j)
+                            EXPECT_EQ(table.labels[table.class_of_template[j]], static_cast<int32_t>(labels[j]));
+                        // Entries in order of first occurrence.
+                        int32_t seen = 0;
+                        for (int j = 0; j < 5000; ++j) {
+                            EXPECT_LE(table.class_of_template[j], seen);
+                            if (table.class_of_template[j] == seen) ++seen;
+                        }
+                        EXPECT_EQ(seen, expected);
+                        free_class_table(&table, host_allocator());
+                    }
+                },
+                builtin_host::call_options{refuse, false, false});
+            EXPECT_EQ(outcome.blocks_left, 0u) << "refused allocation " << refuse;
+            if (built) break;
+        }
     }
 }

@@ -8,12 +8,39 @@ namespace vendral {
 
 namespace {
 
-// Open-addressed map from a truncated label to the first entry carrying it;
-// it grows with the number of classes, not of templates.
+// Map from a truncated label to the first entry carrying it. Labels spread
+// over at most a few times as many values as there are templates (1..M, say)
+// go straight to a table indexed by the label: a million distinct labels
+// then cost one pass over memory, where hashing them costs a cache miss
+// each. Others go through an open-addressed map that grows with the number
+// of classes, not of templates.
 struct first_entry_map {
+    int32_t *direct = nullptr;  // entry index + 1 for each label from lowest on; 0: none yet
+    int64_t lowest = 0;
     int64_t *slots = nullptr;  // label in the high half, entry index + 1 in the low
     uint64_t capacity = 0;     // a power of two, or 0; up to 2^32 for 2^31 labels
     int32_t used = 0;
+
+    // Chooses the direct table where the labels' range allows it; false
+    // when memory is short.
+    bool start(int32_t N, const double *labels, const allocator &memory) {
+        if (N == 0) return true;
+        int64_t low = INT32_MAX, high = INT32_MIN;
+        for (int32_t j = 0; j < N; ++j) {
+            const auto label = static_cast<int64_t>(static_cast<int32_t>(labels[j]));
+            low = std::min(low, label);
+            high = std::max(high, label);
+        }
+        if (high - low > 4 * static_cast<int64_t>(N) + 1024) return true;
+        direct = static_cast<int32_t *>(memory.zeroed(static_cast<size_t>(high - low + 1), sizeof(int32_t)));
+        lowest = low;
+        return direct != nullptr;
+    }
+
+    void release(const allocator &memory) {
+        memory.release(direct);
+        memory.release(slots);
+    }
 
     static uint32_t hash(int32_t label) {
         return static_cast<uint32_t>(label) * 2654435761u;
@@ -21,6 +48,7 @@ struct first_entry_map {
 
     // Index of label's first entry, or -1.
     int32_t find(int32_t label) const {
+        if (direct != nullptr) return direct[label - lowest] - 1;
         if (capacity == 0) return -1;
         for (uint64_t slot = hash(label) & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
             const int64_t content = slots[slot];
@@ -39,6 +67,10 @@ struct first_entry_map {
 
     // Keeps the load at most one half, so probes stay short and always end.
     bool insert(int32_t label, int32_t entry, const allocator &memory) {
+        if (direct != nullptr) {
+            direct[label - lowest] = entry + 1;
+            return true;
+        }
         if (2 * (static_cast<uint64_t>(used) + 1) > capacity) {
             const uint64_t grown = grown_capacity(capacity, sizeof(int64_t));
             if (grown == 0) return false;
@@ -90,7 +122,7 @@ bool build_class_table(int32_t N, const double *labels, const allocator &memory,
         static_cast<int32_t *>(memory.unzeroed(N > 0 ? static_cast<size_t>(N) : 1, sizeof(int32_t)));
     first_entry_map first_entry;
     int32_t reserved = 0;
-    bool ok = table->class_of_template != nullptr;
+    bool ok = table->class_of_template != nullptr && first_entry.start(N, labels, memory);
     for (int32_t j = 0; ok && j < N; ++j) {
         const int32_t label = static_cast<int32_t>(labels[j]);
         int32_t entry = first_entry.find(label);
@@ -104,7 +136,7 @@ bool build_class_table(int32_t N, const double *labels, const allocator &memory,
         }
         if (ok) table->class_of_template[j] = entry;
     }
-    memory.release(first_entry.slots);
+    first_entry.release(memory);
     if (!ok) free_class_table(table, memory);
     return ok;
 }

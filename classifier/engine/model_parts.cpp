@@ -8,7 +8,7 @@ const packed_templates *packed_of(model_parts &parts, const engine_inputs &in, b
                                   const allocator &memory) {
     const packed_templates *ready = parts.packed.load(std::memory_order_acquire);
     if (ready != nullptr) return ready;
-    std::lock_guard<build_lock> hold(parts.building);
+    const holding hold(parts.building);
     ready = parts.packed.load(std::memory_order_relaxed);
     if (ready != nullptr) return ready;
     if (!pack_templates(in, with_columns, centred, memory, &parts.packed_storage)) return nullptr;
@@ -19,7 +19,7 @@ const packed_templates *packed_of(model_parts &parts, const engine_inputs &in, b
 const template_tree *tree_of(model_parts &parts, const engine_inputs &in, int threads, const allocator &memory) {
     const template_tree *ready = parts.tree.load(std::memory_order_acquire);
     if (ready != nullptr) return ready;
-    std::lock_guard<build_lock> hold(parts.building);
+    const holding hold(parts.building);
     ready = parts.tree.load(std::memory_order_relaxed);
     if (ready != nullptr) return ready;
     if (!build_template_tree(in, threads, memory, &parts.tree_storage)) return nullptr;

@@ -28,6 +28,18 @@ struct build_lock {
 using build_lock = std::mutex;
 #endif
 
+// Holds a build_lock for its scope.
+class holding {
+  public:
+    explicit holding(build_lock &lock) : lock_(lock) { lock_.lock(); }
+    ~holding() { lock_.unlock(); }
+    holding(const holding &) = delete;
+    holding &operator=(const holding &) = delete;
+
+  private:
+    build_lock &lock_;
+};
+
 struct model_parts {
     build_lock building;
     // Set, with release order, once the part behind them is complete.
