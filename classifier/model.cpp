@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -65,14 +66,18 @@ bool copy_rows(const model_definition &definition, model *m) {
     return true;
 }
 
-void *heap_zeroed(size_t count, size_t size, void *) { return std::calloc(count, size); }
+// Null means memory is short, so an empty block is asked for as one byte
+// (the C library may answer an empty request with null).
+void *heap_zeroed(size_t count, size_t size, void *) {
+    return count == 0 || size == 0 ? std::calloc(1, 1) : std::calloc(count, size);
+}
 
 void *heap_unzeroed(size_t count, size_t size, void *) {
     if (size != 0 && count > SIZE_MAX / size) return nullptr;
-    return std::malloc(count * size);
+    return std::malloc(std::max<size_t>(count * size, 1));
 }
 
-void *heap_resized(void *block, size_t bytes, void *) { return std::realloc(block, bytes); }
+void *heap_resized(void *block, size_t bytes, void *) { return std::realloc(block, std::max<size_t>(bytes, 1)); }
 
 void heap_release(void *block, void *) { std::free(block); }
 
