@@ -95,9 +95,11 @@ enum class evaluation { fast, literal };
 
 // Whether the fast evaluation of the gaussian and laplacian kernels visits
 // the templates through a tree of bounding boxes, skipping those too far to
-// matter: automatic (where it applies and the first patterns show it pays),
-// always (wherever it applies), eager (always, visiting as little as
-// possible: for tests), never. No outcome depends on it.
+// matter: automatic (where it applies and the first patterns show it pays;
+// a model keeps the tree once it has paid, and does without it for good
+// once a trial showed it does not), always (wherever it applies), eager
+// (always, visiting as little as possible: for tests), never. No outcome
+// depends on it.
 enum class pruning { automatic, always, eager, never };
 
 // Told, on the calling thread, that decisions[0..ready) are made: first with

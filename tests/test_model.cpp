@@ -463,3 +463,45 @@ TEST(ModelScores, ClassScoresAreTheLiteralSumsAndTheirRuleIsTheClassification) {
         vendral::release_model(m);
     }
 }
+
+TEST(ModelParts, TheAutomaticChoiceKeepsATreeOnlyWhereItPays) {
+    classify_options automatic;
+    automatic.threads = 2;
+    classify_options brute = automatic;
+    brute.prune = vendral::pruning::never;
+    // Tight clusters and a narrow window: the tree skips most templates.
+    {
+        const data_set set = clusters(49, 20000, 200, 2, 5, 0.02);
+        model *m = nullptr;
+        ASSERT_EQ(vendral::prepare_model(set.definition(0, 2.0, 0.01), vendral::heap_allocator(), &m),
+                  model_status::prepared);
+        const size_t prepared = vendral::model_bytes(*m);
+        const outcome first = classify_all(*m, set, automatic);
+        EXPECT_EQ(first.counts.patterns_pruned + first.counts.patterns_literal, set.P());
+        EXPECT_GT(first.counts.patterns_pruned, 0);
+        const size_t with_tree = vendral::model_bytes(*m);
+        EXPECT_GT(with_tree, prepared + 20000 * 2 * sizeof(double)) << "the tree and its columns are kept";
+        const outcome second = classify_all(*m, set, automatic);
+        expect_same(second, first, "the kept tree");
+        EXPECT_EQ(second.counts.patterns_pruned, first.counts.patterns_pruned);
+        EXPECT_EQ(vendral::model_bytes(*m), with_tree);
+        vendral::release_model(m);
+    }
+    // A window wider than the data: every template matters, brute force wins.
+    {
+        const data_set set = clusters(50, 5000, 200, 3, 5, 0.3);
+        model *tried = nullptr, *never = nullptr;
+        ASSERT_EQ(vendral::prepare_model(set.definition(0, 2.0, 5.0), vendral::heap_allocator(), &tried),
+                  model_status::prepared);
+        ASSERT_EQ(vendral::prepare_model(set.definition(0, 2.0, 5.0), vendral::heap_allocator(), &never),
+                  model_status::prepared);
+        for (int round = 0; round < 2; ++round) {
+            const outcome declined = classify_all(*tried, set, automatic);
+            EXPECT_EQ(declined.counts.patterns_pruned, 0);
+            expect_same(declined, classify_all(*never, set, brute), "declined round " + std::to_string(round));
+            EXPECT_EQ(vendral::model_bytes(*tried), vendral::model_bytes(*never)) << "no tree kept beside the tiles";
+        }
+        vendral::release_model(tried);
+        vendral::release_model(never);
+    }
+}

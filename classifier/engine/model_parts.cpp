@@ -27,6 +27,18 @@ const template_tree *tree_of(model_parts &parts, const engine_inputs &in, int th
     return &parts.tree_storage;
 }
 
+const template_tree *keep_tree(model_parts &parts, template_tree *built, const allocator &memory) {
+    const holding hold(parts.building);
+    if (parts.tree.load(std::memory_order_relaxed) != nullptr) {
+        free_template_tree(built, memory);
+    } else {
+        parts.tree_storage = *built;
+        *built = template_tree{};
+        parts.tree.store(&parts.tree_storage, std::memory_order_release);
+    }
+    return &parts.tree_storage;
+}
+
 bool finite_templates(model_parts &parts, const engine_inputs &in, int threads) {
     int known = parts.finite.load(std::memory_order_acquire);
     if (known >= 0) return known == 1;

@@ -46,6 +46,7 @@ struct model_parts {
     std::atomic<const packed_templates *> packed{nullptr};
     std::atomic<const template_tree *> tree{nullptr};
     std::atomic<int> finite{-1};  // -1: not checked yet; then 0 or 1
+    std::atomic<bool> tree_declined{false};  // the automatic choice found a tree did not pay
     packed_templates packed_storage;
     template_tree tree_storage;
 };
@@ -57,6 +58,10 @@ const packed_templates *packed_of(model_parts &parts, const engine_inputs &in, b
                                   const allocator &memory);
 // The tree, likewise, built on up to `threads` threads.
 const template_tree *tree_of(model_parts &parts, const engine_inputs &in, int threads, const allocator &memory);
+// Makes *built the model's tree unless it has one already (the same: a
+// tree does not depend on who builds it), which *built then gives back;
+// returns the model's tree.
+const template_tree *keep_tree(model_parts &parts, template_tree *built, const allocator &memory);
 // Whether every template value is finite, checked once on up to `threads` threads.
 bool finite_templates(model_parts &parts, const engine_inputs &in, int threads);
 // Gives back what was made.

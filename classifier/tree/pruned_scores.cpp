@@ -600,34 +600,56 @@ pruned_start start_pruned_run(const engine_inputs &in, const kernel_row &kernel,
     setup.distance_error = norm.gram_for_width ? distance_error_bound(in.d) : norm.error_bound(in.d);
     setup.bound = kernel.bound(setup.distance_error);
     if (!setup.bound.valid) return pruned_start::declined;
-    setup.tree = tree_of(parts, in, threads, memory);
-    if (setup.tree == nullptr) return pruned_start::out_of_memory;
+    // The automatic choice tries a tree of its own unless the model keeps
+    // one: the model keeps it only when it pays, so that a call that goes on
+    // by brute force holds no tree beside the packed templates. Once a tree
+    // has not paid, the model's later calls do without it.
+    const bool trial = mode == pruning::automatic && parts.tree.load(std::memory_order_acquire) == nullptr;
+    if (trial && parts.tree_declined.load(std::memory_order_relaxed)) return pruned_start::declined;
+    template_tree tried;
+    if (trial) {
+        if (!build_template_tree(in, threads, memory, &tried)) return pruned_start::out_of_memory;
+        setup.tree = &tried;
+    } else {
+        setup.tree = tree_of(parts, in, threads, memory);
+        if (setup.tree == nullptr) return pruned_start::out_of_memory;
+    }
     run->threads = threads;
     run->scratch = make_pruned_scratch(threads, *setup.tree, in.M, memory);
-    if (run->scratch == nullptr) return pruned_start::out_of_memory;
+    if (run->scratch == nullptr) {
+        if (trial) free_template_tree(&tried, memory);
+        return pruned_start::out_of_memory;
+    }
     if (mode == pruning::automatic) {
         // The first patterns tell whether the tree skips enough: where it
         // visits most templates, brute force is faster. Every thread takes
         // some; what they decide is decided again with the rest (the
         // counts start afresh).
         const int32_t probes = std::min<int32_t>(in.P, probe_patterns);
-        const int parts = std::max(1, std::min<int>(threads, probes));
-        run_parts(parts, [&](int part) {
+        const int probers = std::max(1, std::min<int>(threads, probes));
+        run_parts(probers, [&](int part) {
             decision ignored;
-            for (int32_t n = part; n < probes; n += parts)
+            for (int32_t n = part; n < probes; n += probers)
                 decide_pruned(setup, in.patterns[n], &run->scratch[part], &ignored);
         });
         int64_t visited = 0;
-        for (int t = 0; t < parts; ++t) {
+        for (int t = 0; t < probers; ++t) {
             visited += run->scratch[t].templates_visited;
             run->scratch[t].templates_visited = 0;
             run->scratch[t].patterns_decided = 0;
         }
         if (!(visited <= largest_visited_share * probes * in.N)) {
             end_pruned_run(run, memory);
+            if (trial) {
+                free_template_tree(&tried, memory);
+                parts.tree_declined.store(true, std::memory_order_relaxed);
+            }
             return pruned_start::declined;
         }
     }
+    // (Another call may have kept the same tree meanwhile: then that one,
+    // node for node the same, serves this call too.)
+    if (trial) setup.tree = keep_tree(parts, &tried, memory);
     return pruned_start::started;
 }
 
