@@ -46,6 +46,10 @@ if(VENDRAL_COVERAGE)
   set(VENDRAL_BUILD_OCTAVE_MODULE OFF)
 endif()
 
+if(VENDRAL_SANITIZE OR VENDRAL_TSAN OR VENDRAL_FUZZ OR VENDRAL_COVERAGE)
+  set(VENDRAL_INSTRUMENTED ON)
+endif()
+
 # Targets named here but defined later in the top-level file (vendral_builtin)
 # resolve when the build is generated. Testing is enabled first so that the
 # stress test registers in this early subdirectory.
