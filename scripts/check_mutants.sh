@@ -330,8 +330,9 @@ source_files >"$scratch/files.txt"
 bash scripts/setup.sh ninja-build ccache >&2 || echo "mutants: going on without ninja or ccache" >&2
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+launcher=()
 if command -v ccache >/dev/null 2>&1; then
-    generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     # Paths below the scratch folder hashed relative to it: the trees share hits.
     export CCACHE_DIR=$scratch/ccache CCACHE_BASEDIR=$scratch CCACHE_MAXSIZE=2G
 fi
@@ -340,8 +341,8 @@ fi
 build_jobs=$(nproc)
 
 tree_of() { echo "$scratch/tree-$1"; }
-prepare_tree() {  # worker: copies the sources, configures once, builds every binary
-    local tree file binary binaries=()
+prepare_tree() {  # tree number, build jobs: copies the sources, configures, builds every binary
+    local tree file binary binaries=() options=()
     tree=$(tree_of "$1")
     mkdir -p "$tree/src"
     while IFS= read -r file; do
@@ -351,10 +352,12 @@ prepare_tree() {  # worker: copies the sources, configures once, builds every bi
             cp "$file" "$tree/src/$file"
         fi
     done <"$scratch/files.txt"
-    if [ ! -f "$tree/build/CMakeCache.txt" ]; then
-        cmake -S "$tree/src" -B "$tree/build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-            -DVENDRAL_BUILD_OCTAVE_MODULE=OFF >"$tree/configure.log" 2>&1 || { cat "$tree/configure.log"; return 1; }
-    fi
+    # A tree keeps the generator it was made with. No test lists are written
+    # at each link: ctest never runs here.
+    [ -f "$tree/build/CMakeCache.txt" ] || options=("${generator[@]}")
+    cmake -S "$tree/src" -B "$tree/build" "${options[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release \
+        -DVENDRAL_BUILD_OCTAVE_MODULE=OFF -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST \
+        >"$tree/configure.log" 2>&1 || { cat "$tree/configure.log"; return 1; }
     for binary in "${all_binaries[@]}"; do binaries+=("vendral_${binary}_tests"); done
     cmake --build "$tree/build" -j "$2" --target "${binaries[@]}" >"$tree/build.log" 2>&1 ||
         { cat "$tree/build.log"; return 1; }
