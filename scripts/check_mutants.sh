@@ -9,12 +9,12 @@
 # file (so a refactor cannot silently disable a mutant); exits 2 when the
 # unmutated sources do not build or their tests fail.
 #
-# Mutants run side by side, one per core (VENDRAL_MUTANT_JOBS to change it),
-# each worker in a scratch tree of its own (build-mutants/tree-N: a copy of
-# the sources and a build configured once), taking the next mutant in the
-# list as it finishes one: both trees go through each file's mutants at about
-# the same time, so a tree rarely recompiles a file just to revert it. The
-# build time and test time of each mutant go to build-mutants/times.txt.
+# Mutants run side by side, one per core up to 4 (VENDRAL_MUTANT_JOBS to
+# change it), each worker in a scratch tree of its own (build-mutants/tree-N:
+# a copy of the sources and its build), taking the next mutant in the list as
+# it finishes one: the trees go through each file's mutants at about the same
+# time, and a file put back after them comes from ccache. The build time and
+# test time of each mutant go to build-mutants/times.txt.
 #
 # Usage: bash scripts/check_mutants.sh [NAME...]   (default: every mutant)
 # VENDRAL_MUTANTS_DIR moves the scratch trees; VENDRAL_MUTANT_TESTS (a gtest
@@ -24,7 +24,8 @@ shopt -u patsub_replacement 2>/dev/null || true
 cd "$(dirname "$0")/.."
 root=$PWD
 scratch=${VENDRAL_MUTANTS_DIR:-$root/build-mutants}
-jobs=${VENDRAL_MUTANT_JOBS:-$(nproc)}
+# Past a few trees, setting each one up costs more than it saves.
+jobs=${VENDRAL_MUTANT_JOBS:-$(( $(nproc) < 4 ? $(nproc) : 4 ))}
 [ "$jobs" -ge 1 ] 2>/dev/null || jobs=1
 # The tests that matter, in every binary a mutant runs.
 tests=${VENDRAL_MUTANT_TESTS:-DistanceBounds.*:KernelBounds.*:ScoreBounds.*:EngineDifferential.*:Distance.*:Kernels.*:LaneMath.*:GramDistances.*:ExactRule.*:PrunedDifferential.*:PrunedChoice.*:BoxDistance.*:KernelZeros.*:NodeQueue.*:TemplateTree.*}
