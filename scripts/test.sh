@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds vendral and runs every test.
+# Builds vendral and runs every test; each stage prints its time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-bash scripts/setup_octave_extras.sh
-bash scripts/build.sh
-ctest --test-dir build --output-on-failure -j "$(nproc)"
-bash scripts/test_windows.sh
-bash scripts/reliability.sh  # sanitizers, fuzzing, valgrind
+source scripts/stage.sh
+stage "set-up" bash scripts/setup.sh
+stage "Octave extras" bash scripts/setup_octave_extras.sh
+stage "Release build" bash scripts/build.sh
+stage "Release tests (ctest)" ctest --test-dir build --output-on-failure -j "$(nproc)"
+stage "Windows DLLs" bash scripts/test_windows.sh
+stage "reliability stages" bash scripts/reliability.sh  # sanitizers, fuzzing, valgrind, mutants
