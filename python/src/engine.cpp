@@ -40,6 +40,7 @@ namespace {
 
 constexpr int64_t largest_index = std::numeric_limits<int32_t>::max();
 constexpr int64_t default_block_rows = int64_t{1} << 20;
+constexpr double short_call_work = 4e6;  // see run_blocks
 
 using rows_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
@@ -89,9 +90,16 @@ std::atomic<long long> models_unpickled{0};
 // back every 50 ms to run the signal handlers. When one raises (Ctrl-C's
 // KeyboardInterrupt), stop is set, the helper is waited for and the
 // exception is raised here.
+//
+// A call too short for anyone to interrupt runs on the calling thread: on a
+// busy machine, handing it to a helper and back can cost more than the call.
 template <class Work>
-vendral::classify_status run_interruptibly(Work work) {
+vendral::classify_status run_interruptibly(Work work, bool short_call) {
     std::atomic<bool> stop{false};
+    if (short_call) {
+        py::gil_scoped_release released;
+        return work(stop);
+    }
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
@@ -373,6 +381,9 @@ class model_object {
         const double *const data = rows.data();
         const int64_t block_rows =
             std::max<int64_t>(1, std::min<int64_t>(settings.block_rows, std::min(largest_index, default_block_rows)));
+        // Pairs of a pattern and a template, times the columns: a few
+        // million take a few milliseconds by brute force.
+        const double work = static_cast<double>(P) * template_count() * static_cast<double>(d);
         return run_interruptibly([&](const std::atomic<bool> &stop) {
             std::vector<const double *> table(static_cast<size_t>(std::min(P, block_rows)));
             vendral::classify_status status = vendral::classify_status::classified;
@@ -383,7 +394,7 @@ class model_object {
                 status = block(table.data(), n, start, stop);
             }
             return status;
-        });
+        }, work <= short_call_work);
     }
 
     static void check(vendral::classify_status status, const char *what) {
