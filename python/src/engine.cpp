@@ -68,7 +68,9 @@ const vendral::allocator &heap() {
     return memory;
 }
 
-void *zeroed_block(size_t count, size_t size, void *) { return granted() ? heap().zeroed(count, size) : nullptr; }
+void *zeroed_block(size_t count, size_t size, void *) {
+    return granted() ? heap().zeroed(count, size) : nullptr;
+}
 void *unzeroed_block(size_t count, size_t size, void *) {
     return granted() ? heap().unzeroed(count, size) : nullptr;
 }
@@ -121,7 +123,8 @@ vendral::classify_status run_interruptibly(Work work, bool short_call) {
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                if (finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) break;
+                if (finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; }))
+                    break;
             }
             py::gil_scoped_acquire held;
             if (PyErr_CheckSignals() != 0) {
@@ -149,7 +152,8 @@ struct progress {
     bool enabled = false;
     bool printed = false;
     const char *what = "classified";
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now(), last = started;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now(),
+                                          last = started;
 
     void report(int64_t done) {
         if (!enabled) return;
@@ -158,14 +162,16 @@ struct progress {
         last = now;
         printed = true;
         std::fprintf(stderr, "vendral: %s %lld of %lld patterns (%.0f%%), %.1f s\n", what,
-                     static_cast<long long>(done), static_cast<long long>(total), 100.0 * done / total,
-                     std::chrono::duration<double>(now - started).count());
+                     static_cast<long long>(done), static_cast<long long>(total),
+                     100.0 * done / total, std::chrono::duration<double>(now - started).count());
         std::fflush(stderr);
     }
     void finish(bool always) {
         if (!enabled || !(always || printed)) return;
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::fprintf(stderr, "vendral: %s %lld patterns in %.3f s\n", what, static_cast<long long>(total), seconds);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::fprintf(stderr, "vendral: %s %lld patterns in %.3f s\n", what,
+                     static_cast<long long>(total), seconds);
         std::fflush(stderr);
     }
 };
@@ -189,13 +195,15 @@ class model_object {
     model_object(py::object templates, py::object labels, int kernel_type, double p, double h)
         : kernel_type_(kernel_type), p_(p), h_(h) {
         const py::array given = py::array::ensure(templates);
-        if (!given) raise(PyExc_TypeError, "vendral: the training samples must be an array of numbers");
+        if (!given)
+            raise(PyExc_TypeError, "vendral: the training samples must be an array of numbers");
         if (given.ndim() != 2)
             raise(PyExc_ValueError, "vendral: the training samples must be a 2-d array, got " +
                                         std::to_string(given.ndim()) + " dimension(s)");
         check_extent(given.shape(0), given.shape(1), "training samples");
         if (given.shape(0) == 0 || given.shape(1) == 0)
-            raise(PyExc_ValueError, "vendral: at least one training sample and one feature are needed");
+            raise(PyExc_ValueError,
+                  "vendral: at least one training sample and one feature are needed");
         const rows_array rows = rows_array::ensure(given);
         if (!rows) raise(PyExc_TypeError, "vendral: the training samples must be numbers");
         const py::array given_labels = py::array::ensure(labels);
@@ -209,13 +217,16 @@ class model_object {
         // second one of its own: pickling needs them here anyway.
         const py::ssize_t N = given.shape(0), d = given.shape(1);
         templates_ = py::array_t<double>({N, d});
-        std::memcpy(templates_.mutable_data(), rows.data(), sizeof(double) * static_cast<size_t>(N * d));
+        std::memcpy(templates_.mutable_data(), rows.data(),
+                    sizeof(double) * static_cast<size_t>(N * d));
         templates_.attr("setflags")(py::arg("write") = false);
         labels_ = py::array_t<double>(N);
-        std::memcpy(labels_.mutable_data(), label_values.data(), sizeof(double) * static_cast<size_t>(N));
+        std::memcpy(labels_.mutable_data(), label_values.data(),
+                    sizeof(double) * static_cast<size_t>(N));
         labels_.attr("setflags")(py::arg("write") = false);
         template_rows_.resize(static_cast<size_t>(N));
-        for (py::ssize_t j = 0; j < N; ++j) template_rows_[static_cast<size_t>(j)] = templates_.data() + j * d;
+        for (py::ssize_t j = 0; j < N; ++j)
+            template_rows_[static_cast<size_t>(j)] = templates_.data() + j * d;
 
         vendral::model_definition definition;
         definition.N = static_cast<int32_t>(N);
@@ -233,21 +244,25 @@ class model_object {
             status = vendral::prepare_model(definition, python_allocator(), &prepared);
         }
         switch (status) {
-        case vendral::model_status::prepared:
-            break;
-        case vendral::model_status::out_of_memory:
-            raise(PyExc_MemoryError, "vendral: not enough memory to prepare the model");
-        case vendral::model_status::negative_size:
-            raise(PyExc_ValueError, "vendral: at least one training sample and one feature are needed");
-        case vendral::model_status::label_out_of_range:
-            raise(PyExc_ValueError, "vendral: every label must be finite and within the 32-bit range");
-        case vendral::model_status::unknown_kernel:
-            raise(PyExc_ValueError, "vendral: kernel_type must be 0, 1, 2 or 3, got " + std::to_string(kernel_type));
-        case vendral::model_status::norm_below_one:
-            raise(PyExc_ValueError, "vendral: p must be at least 1, got " + py::str(py::float_(p)).cast<std::string>());
-        case vendral::model_status::width_not_positive:
-            raise(PyExc_ValueError,
-                  "vendral: the bandwidth h must be above 0, got " + py::str(py::float_(h)).cast<std::string>());
+            case vendral::model_status::prepared:
+                break;
+            case vendral::model_status::out_of_memory:
+                raise(PyExc_MemoryError, "vendral: not enough memory to prepare the model");
+            case vendral::model_status::negative_size:
+                raise(PyExc_ValueError,
+                      "vendral: at least one training sample and one feature are needed");
+            case vendral::model_status::label_out_of_range:
+                raise(PyExc_ValueError,
+                      "vendral: every label must be finite and within the 32-bit range");
+            case vendral::model_status::unknown_kernel:
+                raise(PyExc_ValueError, "vendral: kernel_type must be 0, 1, 2 or 3, got " +
+                                            std::to_string(kernel_type));
+            case vendral::model_status::norm_below_one:
+                raise(PyExc_ValueError, "vendral: p must be at least 1, got " +
+                                            py::str(py::float_(p)).cast<std::string>());
+            case vendral::model_status::width_not_positive:
+                raise(PyExc_ValueError, "vendral: the bandwidth h must be above 0, got " +
+                                            py::str(py::float_(h)).cast<std::string>());
         }
         model_.reset(prepared);
 
@@ -283,13 +298,16 @@ class model_object {
             options.context = &told;
         }
         options.in_order = told.enabled;  // out of order is faster; in order lets progress count up
-        const vendral::classify_status status = run_blocks(rows, settings, [&](const double *const *block, int32_t n,
-                                                                               int64_t start, const std::atomic<bool> &stop) {
-            options.stop = &stop;
-            told.block_start = start;
-            vendral::classify_counts counts;
-            return vendral::classify(*model_, n, columns(), block, options, decided + start, &counts);
-        });
+        const vendral::classify_status status =
+            run_blocks(rows, settings,
+                       [&](const double *const *block, int32_t n, int64_t start,
+                           const std::atomic<bool> &stop) {
+                           options.stop = &stop;
+                           told.block_start = start;
+                           vendral::classify_counts counts;
+                           return vendral::classify(*model_, n, columns(), block, options,
+                                                    decided + start, &counts);
+                       });
         told.finish(settings.verbose > 1);
         check(status, "classify the patterns");
         for (int64_t n = 0; n < P; ++n)
@@ -315,19 +333,21 @@ class model_object {
         told.interval = settings.progress_interval;
         told.what = "scored";
         std::vector<double> block_scores;
-        const vendral::classify_status status = run_blocks(rows, settings, [&](const double *const *block, int32_t n,
-                                                                               int64_t start, const std::atomic<bool> &stop) {
-            options.stop = &stop;
-            block_scores.resize(static_cast<size_t>(n) * static_cast<size_t>(M));
-            const vendral::classify_status done =
-                vendral::class_scores(*model_, n, columns(), block, options, block_scores.data());
-            for (int32_t i = 0; i < n; ++i)
-                for (int32_t k = 0; k < M; ++k)
-                    scored[(start + i) * classes_ + label_of_class_[static_cast<size_t>(k)]] =
-                        block_scores[static_cast<size_t>(i) * M + k];
-            told.report(start + n);
-            return done;
-        });
+        const vendral::classify_status status = run_blocks(
+            rows, settings,
+            [&](const double *const *block, int32_t n, int64_t start,
+                const std::atomic<bool> &stop) {
+                options.stop = &stop;
+                block_scores.resize(static_cast<size_t>(n) * static_cast<size_t>(M));
+                const vendral::classify_status done = vendral::class_scores(
+                    *model_, n, columns(), block, options, block_scores.data());
+                for (int32_t i = 0; i < n; ++i)
+                    for (int32_t k = 0; k < M; ++k)
+                        scored[(start + i) * classes_ + label_of_class_[static_cast<size_t>(k)]] =
+                            block_scores[static_cast<size_t>(i) * M + k];
+                told.report(start + n);
+                return done;
+            });
         told.finish(settings.verbose > 1);
         check(status, "score the patterns");
         return out;
@@ -350,23 +370,24 @@ class model_object {
 
     static void check_extent(int64_t rows, int64_t columns, const char *what) {
         if (rows > largest_index)
-            raise(PyExc_ValueError, std::string("vendral: at most 2147483647 ") + what + " are supported, got " +
-                                        std::to_string(rows));
+            raise(PyExc_ValueError, std::string("vendral: at most 2147483647 ") + what +
+                                        " are supported, got " + std::to_string(rows));
         if (columns > largest_index)
-            raise(PyExc_ValueError,
-                  "vendral: at most 2147483647 features are supported, got " + std::to_string(columns));
+            raise(PyExc_ValueError, "vendral: at most 2147483647 features are supported, got " +
+                                        std::to_string(columns));
     }
 
     rows_array pattern_rows(py::object patterns) const {
         const py::array given = py::array::ensure(patterns);
         if (!given) raise(PyExc_TypeError, "vendral: the patterns must be an array of numbers");
         if (given.ndim() != 2)
-            raise(PyExc_ValueError,
-                  "vendral: the patterns must be a 2-d array, got " + std::to_string(given.ndim()) + " dimension(s)");
+            raise(PyExc_ValueError, "vendral: the patterns must be a 2-d array, got " +
+                                        std::to_string(given.ndim()) + " dimension(s)");
         if (given.shape(1) > largest_index) check_extent(0, given.shape(1), "patterns");
         if (given.shape(1) != columns())
             raise(PyExc_ValueError, "vendral: the patterns have " + std::to_string(given.shape(1)) +
-                                        " features, but the model has " + std::to_string(columns()));
+                                        " features, but the model has " +
+                                        std::to_string(columns()));
         rows_array rows = rows_array::ensure(given);
         if (!rows) raise(PyExc_TypeError, "vendral: the patterns must be numbers");
         return rows;
@@ -375,45 +396,51 @@ class model_object {
     // Runs block(rows, n, start, stop) over blocks of at most block_rows rows,
     // on the helper thread, until one does not return classified.
     template <class Block>
-    vendral::classify_status run_blocks(const rows_array &rows, const call_settings &settings, Block block) const {
+    vendral::classify_status run_blocks(const rows_array &rows, const call_settings &settings,
+                                        Block block) const {
         const int64_t P = rows.shape(0);
         const int64_t d = rows.shape(1);
         const double *const data = rows.data();
-        const int64_t block_rows =
-            std::max<int64_t>(1, std::min<int64_t>(settings.block_rows, std::min(largest_index, default_block_rows)));
+        const int64_t block_rows = std::max<int64_t>(
+            1, std::min<int64_t>(settings.block_rows, std::min(largest_index, default_block_rows)));
         // Pairs of a pattern and a template, times the columns: a few
         // million take a few milliseconds by brute force.
         const double work = static_cast<double>(P) * template_count() * static_cast<double>(d);
-        return run_interruptibly([&](const std::atomic<bool> &stop) {
-            std::vector<const double *> table(static_cast<size_t>(std::min(P, block_rows)));
-            vendral::classify_status status = vendral::classify_status::classified;
-            for (int64_t start = 0; start < P && status == vendral::classify_status::classified; start += block_rows) {
-                if (stop.load()) return vendral::classify_status::stopped;
-                const int32_t n = static_cast<int32_t>(std::min(block_rows, P - start));
-                for (int32_t i = 0; i < n; ++i) table[static_cast<size_t>(i)] = data + (start + i) * d;
-                status = block(table.data(), n, start, stop);
-            }
-            return status;
-        }, work <= short_call_work);
+        return run_interruptibly(
+            [&](const std::atomic<bool> &stop) {
+                std::vector<const double *> table(static_cast<size_t>(std::min(P, block_rows)));
+                vendral::classify_status status = vendral::classify_status::classified;
+                for (int64_t start = 0; start < P && status == vendral::classify_status::classified;
+                     start += block_rows) {
+                    if (stop.load()) return vendral::classify_status::stopped;
+                    const int32_t n = static_cast<int32_t>(std::min(block_rows, P - start));
+                    for (int32_t i = 0; i < n; ++i)
+                        table[static_cast<size_t>(i)] = data + (start + i) * d;
+                    status = block(table.data(), n, start, stop);
+                }
+                return status;
+            },
+            work <= short_call_work);
     }
 
     static void check(vendral::classify_status status, const char *what) {
         switch (status) {
-        case vendral::classify_status::classified:
-            return;
-        case vendral::classify_status::out_of_memory:
-            raise(PyExc_MemoryError, std::string("vendral: not enough memory to ") + what);
-        case vendral::classify_status::wrong_columns:
-            raise(PyExc_ValueError, "vendral: the patterns do not have the model's number of features");
-        case vendral::classify_status::stopped:
-            raise(PyExc_RuntimeError, "vendral: the classification was stopped");
+            case vendral::classify_status::classified:
+                return;
+            case vendral::classify_status::out_of_memory:
+                raise(PyExc_MemoryError, std::string("vendral: not enough memory to ") + what);
+            case vendral::classify_status::wrong_columns:
+                raise(PyExc_ValueError,
+                      "vendral: the patterns do not have the model's number of features");
+            case vendral::classify_status::stopped:
+                raise(PyExc_RuntimeError, "vendral: the classification was stopped");
         }
     }
 
     std::unique_ptr<vendral::model, releaser> model_;
     py::array_t<double> templates_, labels_;
     std::vector<const double *> template_rows_;  // the model points into these
-    std::vector<int32_t> label_of_class_;         // the engine's class k has our label label_of_class_[k]
+    std::vector<int32_t> label_of_class_;  // the engine's class k has our label label_of_class_[k]
     int32_t classes_ = 0;
     int kernel_type_;
     double p_, h_;
@@ -421,9 +448,11 @@ class model_object {
 
 call_settings settings_of(int threads, int prune, int vector_width, int verbose, int64_t block_rows,
                           double progress_interval) {
-    if (threads < 0) raise(PyExc_ValueError, "vendral: threads must be 0 (every processor) or more");
+    if (threads < 0)
+        raise(PyExc_ValueError, "vendral: threads must be 0 (every processor) or more");
     if (prune < 0 || prune > 3) raise(PyExc_ValueError, "vendral: prune must be 0, 1, 2 or 3");
-    if (vector_width != 0 && vector_width != 1 && vector_width != 2 && vector_width != 4 && vector_width != 8)
+    if (vector_width != 0 && vector_width != 1 && vector_width != 2 && vector_width != 4 &&
+        vector_width != 8)
         raise(PyExc_ValueError, "vendral: vector_width must be 0, 1, 2, 4 or 8");
     if (block_rows < 1) raise(PyExc_ValueError, "vendral: block_rows must be at least 1");
     return {threads, prune, vector_width, verbose, block_rows, progress_interval};
@@ -432,7 +461,8 @@ call_settings settings_of(int threads, int prune, int vector_width, int verbose,
 }  // namespace
 
 PYBIND11_MODULE(_engine, module) {
-    module.doc() = "vendral's Parzen-window engine: a prepared model, classified against from any thread.";
+    module.doc() =
+        "vendral's Parzen-window engine: a prepared model, classified against from any thread.";
     module.attr("__version__") = VENDRAL_VERSION;
     module.attr("GAUSSIAN") = static_cast<int>(vendral::kernel_kind::gaussian);
     module.attr("SQUARED_SINC") = static_cast<int>(vendral::kernel_kind::squared_sinc);
@@ -442,28 +472,33 @@ PYBIND11_MODULE(_engine, module) {
     module.attr("PRUNE_ALWAYS") = static_cast<int>(vendral::pruning::always);
     module.attr("PRUNE_NEVER") = static_cast<int>(vendral::pruning::never);
 
-    py::class_<model_object>(module, "Model",
-                             "A model prepared from labelled training samples; the labels must be 0..K-1.")
-        .def(py::init<py::object, py::object, int, double, double>(), py::arg("templates"), py::arg("labels"),
-             py::arg("kernel_type"), py::arg("p"), py::arg("h"))
+    py::class_<model_object>(
+        module, "Model",
+        "A model prepared from labelled training samples; the labels must be 0..K-1.")
+        .def(py::init<py::object, py::object, int, double, double>(), py::arg("templates"),
+             py::arg("labels"), py::arg("kernel_type"), py::arg("p"), py::arg("h"))
         .def(
             "classify",
-            [](const model_object &self, py::object patterns, int threads, int prune, int vector_width, int verbose,
-               int64_t block_rows, double progress_interval) {
-                return self.classify(patterns,
-                                     settings_of(threads, prune, vector_width, verbose, block_rows, progress_interval));
+            [](const model_object &self, py::object patterns, int threads, int prune,
+               int vector_width, int verbose, int64_t block_rows, double progress_interval) {
+                return self.classify(patterns, settings_of(threads, prune, vector_width, verbose,
+                                                           block_rows, progress_interval));
             },
-            py::arg("patterns"), py::arg("threads") = 1, py::arg("prune") = 0, py::arg("vector_width") = 0,
-            py::arg("verbose") = 0, py::arg("block_rows") = default_block_rows, py::arg("progress_interval") = 1.0,
-            "Class index (the label given) of each row of patterns, or -1 where no class scores strictly highest.")
+            py::arg("patterns"), py::arg("threads") = 1, py::arg("prune") = 0,
+            py::arg("vector_width") = 0, py::arg("verbose") = 0,
+            py::arg("block_rows") = default_block_rows, py::arg("progress_interval") = 1.0,
+            "Class index (the label given) of each row of patterns, or -1 where no class scores "
+            "strictly highest.")
         .def(
             "scores",
-            [](const model_object &self, py::object patterns, int threads, int vector_width, int verbose,
-               int64_t block_rows, double progress_interval) {
-                return self.scores(patterns, settings_of(threads, 0, vector_width, verbose, block_rows, progress_interval));
+            [](const model_object &self, py::object patterns, int threads, int vector_width,
+               int verbose, int64_t block_rows, double progress_interval) {
+                return self.scores(patterns, settings_of(threads, 0, vector_width, verbose,
+                                                         block_rows, progress_interval));
             },
-            py::arg("patterns"), py::arg("threads") = 1, py::arg("vector_width") = 0, py::arg("verbose") = 0,
-            py::arg("block_rows") = default_block_rows, py::arg("progress_interval") = 1.0,
+            py::arg("patterns"), py::arg("threads") = 1, py::arg("vector_width") = 0,
+            py::arg("verbose") = 0, py::arg("block_rows") = default_block_rows,
+            py::arg("progress_interval") = 1.0,
             "The literal class scores, one row per pattern, column k for label k.")
         .def_property_readonly("n_features", &model_object::columns)
         .def_property_readonly("n_templates", &model_object::template_count)
@@ -476,12 +511,14 @@ PYBIND11_MODULE(_engine, module) {
         .def_property_readonly("h", &model_object::h)
         .def(py::pickle(
             [](const model_object &self) {
-                return py::make_tuple(self.templates(), self.labels(), self.kernel_type(), self.p(), self.h());
+                return py::make_tuple(self.templates(), self.labels(), self.kernel_type(), self.p(),
+                                      self.h());
             },
             [](py::tuple state) {
                 if (state.size() != 5) raise(PyExc_ValueError, "vendral: not a pickled model");
-                auto restored = std::make_unique<model_object>(state[0], state[1], state[2].cast<int>(),
-                                                               state[3].cast<double>(), state[4].cast<double>());
+                auto restored = std::make_unique<model_object>(
+                    state[0], state[1], state[2].cast<int>(), state[3].cast<double>(),
+                    state[4].cast<double>());
                 ++models_unpickled;
                 return restored;
             }));
@@ -490,7 +527,8 @@ PYBIND11_MODULE(_engine, module) {
         "_models_unpickled", [] { return models_unpickled.load(); },
         "How many models this process has re-prepared from a pickle.");
     module.def(
-        "_refuse_allocations_after", [](long long count) { allocations_left.store(count < 0 ? -1 : count); },
-        py::arg("count"),
-        "For tests: grant count more blocks to the engine, then refuse every one (-1: never refuse).");
+        "_refuse_allocations_after",
+        [](long long count) { allocations_left.store(count < 0 ? -1 : count); }, py::arg("count"),
+        "For tests: grant count more blocks to the engine, then refuse every one (-1: never "
+        "refuse).");
 }
