@@ -40,7 +40,7 @@ namespace {
 
 constexpr int64_t largest_index = std::numeric_limits<int32_t>::max();
 constexpr int64_t default_block_rows = int64_t{1} << 20;
-constexpr double short_call_work = 4e6;  // see run_blocks
+constexpr double short_call_work = 4e6;  // see short_call
 
 using rows_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
@@ -287,7 +287,7 @@ class model_object {
         int32_t *const decided = out.mutable_data();
         vendral::classify_options options;
         options.prune = static_cast<vendral::pruning>(settings.prune);
-        options.threads = settings.threads;
+        options.threads = short_call(rows) ? 1 : settings.threads;
         options.vector_width = settings.vector_width;
         progress told;
         told.total = P;
@@ -325,7 +325,7 @@ class model_object {
         std::fill(scored, scored + P * classes_, 0.0);
         vendral::classify_options options;
         options.mode = vendral::evaluation::literal;
-        options.threads = settings.threads;
+        options.threads = short_call(rows) ? 1 : settings.threads;
         options.vector_width = settings.vector_width;
         progress told;
         told.total = P;
@@ -393,6 +393,16 @@ class model_object {
         return rows;
     }
 
+    // Whether a call is so short (a few milliseconds by brute force) that it
+    // is best run on the calling thread alone: more threads, or a helper
+    // thread to wait on, would cost more than they save.
+    bool short_call(const rows_array &rows) const {
+        // Pairs of a pattern and a template, times the columns.
+        const double work = static_cast<double>(rows.shape(0)) * template_count() *
+                            static_cast<double>(rows.shape(1));
+        return work <= short_call_work;
+    }
+
     // Runs block(rows, n, start, stop) over blocks of at most block_rows rows,
     // on the helper thread, until one does not return classified.
     template <class Block>
@@ -403,9 +413,6 @@ class model_object {
         const double *const data = rows.data();
         const int64_t block_rows = std::max<int64_t>(
             1, std::min<int64_t>(settings.block_rows, std::min(largest_index, default_block_rows)));
-        // Pairs of a pattern and a template, times the columns: a few
-        // million take a few milliseconds by brute force.
-        const double work = static_cast<double>(P) * template_count() * static_cast<double>(d);
         return run_interruptibly(
             [&](const std::atomic<bool> &stop) {
                 std::vector<const double *> table(static_cast<size_t>(std::min(P, block_rows)));
@@ -420,7 +427,7 @@ class model_object {
                 }
                 return status;
             },
-            work <= short_call_work);
+            short_call(rows));
     }
 
     static void check(vendral::classify_status status, const char *what) {

@@ -104,9 +104,18 @@ def test_quick_comparison_with_scikit_learn(tmp_path):
         same, tied, differ = (int(n) for n in re.search(r"\| (\d+), (\d+), (\d+)(?: \(first \d+\))? \|", row).groups())
         assert differ <= tied, row
     assert "FAILED" not in result.stdout
-    assert re.search(r"^W5b fitted, predict at P = 500: .* \(same labels\)$", result.stdout, re.M)
+    assert re.search(r"^W5b fitted, predict at P = 500: .* \(same labels\); at P = 5000: ", result.stdout, re.M)
 
 
 def test_version_is_the_projects():
     project = re.search(r"project\(vendral VERSION ([0-9.]+)", (TOP / "CMakeLists.txt").read_text()).group(1)
     assert vendral.__version__ == project
+
+
+def test_docstring_examples():
+    import doctest
+
+    import vendral._classifier
+
+    failures, tried = doctest.testmod(vendral._classifier)
+    assert tried > 0 and failures == 0
