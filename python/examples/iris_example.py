@@ -15,9 +15,9 @@ from sklearn.preprocessing import StandardScaler
 from vendral import ParzenClassifier
 
 iris = load_iris()
-species = iris.target_names[iris.target]  # string labels: 'setosa', ...
-X_train, X_test, y_train, y_test = train_test_split(iris.data, species, test_size=0.3, stratify=species,
-                                                    random_state=0)
+flower_names = iris.target_names[iris.target]  # string labels: 'setosa', ...
+X_train, X_test, y_train, y_test = train_test_split(iris.data, flower_names, test_size=0.3,
+                                                    stratify=flower_names, random_state=0)
 
 pipeline = make_pipeline(StandardScaler(), ParzenClassifier(kernel="gaussian"))
 search = GridSearchCV(pipeline, {"parzenclassifier__bandwidth": [0.05, 0.1, 0.2, 0.3, 0.5, 0.8, 1.2]}, cv=5)
