@@ -17,8 +17,8 @@ from pybind11.setup_helpers import Pybind11Extension, build_ext
 from setuptools import setup
 
 TOP = Path(__file__).resolve().parent
-# The engine's archive: the first of these that the CMake project defines.
-ENGINE_TARGETS = ("vendral_engine", "vendral_classifier")
+# The engine's archive (the model and everything under it, no host).
+ENGINE_TARGETS = ("vendral_engine",)
 
 
 def project_version():
