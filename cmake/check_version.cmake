@@ -1,7 +1,7 @@
 # The version is set once, by project() in CMakeLists.txt; the package's
 # DESCRIPTION is generated from it, and the texts that state it must agree:
-# help vendral, the user's guide (package file names, the version line) and
-# CITATION.cff. Fails naming every place that differs.
+# help vendral, the user's guide (README.md and docs/octave.md: package file
+# names, the version line) and CITATION.cff. Fails naming every place that differs.
 # cmake -DSOURCE_DIR=... -DVERSION=... -P check_version.cmake
 foreach(input SOURCE_DIR VERSION)
   if(NOT DEFINED ${input})
@@ -27,6 +27,7 @@ function(check_mentions file)
 endfunction()
 
 check_mentions(README.md)
+check_mentions(docs/octave.md)
 check_mentions(octave/inst/vendral.m)
 
 file(STRINGS ${SOURCE_DIR}/CITATION.cff citation_version REGEX "^version:")

@@ -1,4 +1,4 @@
-% Runs every Octave example of README.md as written, each (sub)section
+% Runs every Octave example of README.md and docs/octave.md as written, each (sub)section
 % in a fresh octave-cli, and checks the output shown after an example; checks
 % that the guide lists every message of host/messages.h. Examples that need
 % cluster servers (pconnect) are run by octave_parallel_cluster instead.
@@ -36,8 +36,9 @@ function text = normalised (text)
   text = regexprep (text, '[ \t]+\n', "\n");
 end
 
-guide_file = fullfile (source_dir, 'README.md');
-guide = fileread (guide_file);
+guide_files = {'README.md', fullfile('docs', 'octave.md')};
+guide = strjoin (cellfun (@(name) fileread (fullfile (source_dir, name)), guide_files, ...
+                          'UniformOutput', false), "\n");
 
 % Every message the module can raise is listed, with its identifier.
 messages = message_table (source_dir);

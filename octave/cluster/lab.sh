@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The client's side of the test cluster; runs as pid 1 of fresh network, uts,
 # pid and mount namespaces (see run_cluster_test.sh). Client and servers
-# follow the steps of README.md, as an ordinary user (nobody).
+# follow the steps of docs/octave.md, as an ordinary user (nobody).
 set -euo pipefail
 build_dir=$1 source_dir=$2 tarball=$3
 here=$(dirname "$(realpath "$0")")
@@ -15,7 +15,7 @@ mkdir -p "$stage"
 mount -t tmpfs tmpfs "$stage"
 mkdir "$stage/lab"
 cp -r "$source_dir/octave/testing" "$here/test_parallel_cluster.m" "$here/server.sh" \
-  "$source_dir/README.md" "$tarball" "$stage/lab/"
+  "$source_dir/docs/octave.md" "$tarball" "$stage/lab/"
 chmod -R a+rX "$stage"
 mount --move "$stage" /tmp
 lab=/tmp/lab

@@ -1,7 +1,7 @@
-% The cluster example of README.md, run as written on the client
+% The cluster example of docs/octave.md, run as written on the client
 % against the servers node1 and node2: vendral_parallel loads the package the
 % servers installed, and gives the labels and console of one vendral call.
-% Arguments: the folder lab.sh filled (testing/, README.md) and the
+% Arguments: the folder lab.sh filled (testing/, octave.md) and the
 % package file (in the current folder).
 1;
 command_line = argv ();
@@ -9,7 +9,7 @@ command_line = argv ();
 addpath (fullfile (lab, 'testing'));
 pkg ('install', package_file);
 
-guide = fileread (fullfile (lab, 'README.md'));
+guide = fileread (fullfile (lab, 'octave.md'));
 blocks = regexp (guide, '```octave\n(.*?)```', 'tokens');
 example = blocks(~cellfun (@isempty, strfind (cellfun (@(b) b{1}, blocks, 'UniformOutput', false), ...
                                                'pconnect')));

@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: BSD-3-Clause
-"""What users read and run: every Python example of python/README.md (the
+"""What users read and run: every Python example of python/README.md and README.md (the
 Dask one against a scheduler and workers started as the README starts them),
 the example script, and the quick run of the comparison with scikit-learn."""
 import os
@@ -16,7 +16,7 @@ import pytest
 import vendral
 
 TOP = Path(__file__).resolve().parents[2]
-README = (TOP / "python" / "README.md").read_text()
+README = "\n".join((TOP / name).read_text() for name in ("python/README.md", "README.md"))
 BLOCKS = re.findall(r"```python\n(.*?)```", README, re.S)
 SHELL_BLOCKS = re.findall(r"```sh\n(.*?)```", README, re.S)
 BY_HAND = "tcp://127.0.0.1:8786"
@@ -31,7 +31,7 @@ def run_script(tmp_path, text, name, interpreter=sys.executable, timeout=180):
 
 
 def test_the_readme_has_its_examples():
-    assert len(BLOCKS) == 6
+    assert len(BLOCKS) == 7
     assert sum(BY_HAND in block for block in BLOCKS) == 1
     assert sum(SITE in block for block in BLOCKS) == 1
 
