@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One cluster server: its own network namespace (eth0 comes from lab.sh) and
 # host name. As an ordinary user it installs the vendral package and starts
-# the server with the commands of README.md.
+# the server with the commands of docs/octave.md.
 set -euo pipefail
 name=$1 address=$2 tarball=$3
 for _ in $(seq 100); do ip link show eth0 >/dev/null 2>&1 && break; sleep 0.1; done
