@@ -390,11 +390,12 @@ TEST(PrunedDifferential, NodesWhoseBoundIsNaNAreVisited) {
                                                            1.0,  1, patterns,         true};
                 vendral::engine_inputs infinite_window = finite_window;
                 infinite_window.h = inf;
+                const vendral::norm_row &norm = vendral::norm_for(p);  // (a structured binding: not captured)
                 const auto outcome = builtin_host::within_call([&] {
                     const vendral::allocator memory = vendral::host_allocator();
                     vendral::model_parts parts;
                     vendral::pruned_run run;
-                    ASSERT_EQ(vendral::start_pruned_run(finite_window, row, vendral::norm_for(p), mode, 1,
+                    ASSERT_EQ(vendral::start_pruned_run(finite_window, row, norm, mode, 1,
                                                         vendral::vector_width(), parts, memory, &run),
                               vendral::pruned_start::started);
                     vendral::pruned_setup setup = run.setup;
